@@ -47,27 +47,31 @@ using SettingLineHandler = std::function<void(int n, std::string_view line)>;
 bool for_each_setting_line(const std::string& path, const SettingLineHandler& handle);
 void for_each_setting_line_in_text(std::string_view text, const SettingLineHandler& handle);
 
+// Field comments: the setting line that sets the field, and what it may hold. The `{}` let
+// callers and tests build expected settings with designated initializers.
 struct ConfigSettings {
     bool file_opened = false;
-    std::vector<std::string> messages;
+    std::vector<std::string> messages{};
 
-    std::optional<int> ini_com_number;           // 1: from the first digit '1'..'9' on
-    std::optional<int> baud;                     // 2: one of 1200 .. 115200
-    std::optional<int> data_bits;                // 3: 5..8
-    std::optional<int> parity;                   // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::optional<int> stop_bits;                // 5: 1 or 2
-    std::optional<std::string> auto_script_path; // 6: at most 199 characters, may be empty
-    std::optional<bool> auto_upload;             // 8: only ever true ("AUTOMATIC")
-    std::optional<char> prompt_char1;            // 14: may be NUL (empty value)
-    std::optional<char> prompt_char2;            // 15: may be NUL (empty value)
-    std::optional<std::string> loader_mode_cmd;  // 19: the text followed by "\r\n"
-    std::optional<bool> terminal_visible;        // 20: 1 shown, 0 hidden
-    std::optional<int> back_color;               // 21: 0 Default, 1 Black, 2 Red, 3 Green,
-    std::optional<int> text_color;               // 22:   4 Blue, 5 White
-    std::optional<std::string> upload_cmd_word;  // 24: not empty, exactly as written
-    std::optional<bool> ethernet_mode;           // 25: only ever true ("TRUE")
-    std::optional<std::array<int, 4>> unit_address; // 26: four octets 0..255
-    std::optional<int> unit_port;                // 27: 0..65535
+    std::optional<int> ini_com_number{};              // 1: from the first digit '1'..'9' on
+    std::optional<int> baud{};                        // 2: one of 1200 .. 115200
+    std::optional<int> data_bits{};                   // 3: 5..8
+    std::optional<int> parity{};                      // 4: 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::optional<int> stop_bits{};                   // 5: 1 or 2
+    std::optional<std::string> auto_script_path{};    // 6: at most 199 characters, may be empty
+    std::optional<bool> auto_upload{};                // 8: only ever true ("AUTOMATIC")
+    std::optional<char> prompt_char1{};               // 14: may be NUL (empty value)
+    std::optional<char> prompt_char2{};               // 15: may be NUL (empty value)
+    std::optional<std::string> loader_mode_cmd{};     // 19: the text followed by "\r\n"
+    std::optional<bool> terminal_visible{};           // 20: 1 shown, 0 hidden
+    std::optional<int> back_color{};                  // 21: 0 Default, 1 Black, 2 Red, 3 Green,
+    std::optional<int> text_color{};                  // 22:   4 Blue, 5 White
+    std::optional<std::string> upload_cmd_word{};     // 24: not empty, exactly as written
+    std::optional<bool> ethernet_mode{};              // 25: only ever true ("TRUE")
+    std::optional<std::array<int, 4>> unit_address{}; // 26: four octets 0..255
+    std::optional<int> unit_port{};                   // 27: 0..65535
+
+    bool operator==(const ConfigSettings&) const = default;
 };
 
 ConfigSettings read_config_settings(const std::string& path);
