@@ -94,5 +94,5 @@ private:
     QTimer rxd_timer_;
     QTimer txd_timer_;
     QTimer ring_timer_;
-    QMetaObject::Connection port_connections_[4];
+    QMetaObject::Connection port_connections_[5];
 };
