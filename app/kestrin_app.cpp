@@ -1,0 +1,49 @@
+#include "app/kestrin_app.h"
+
+#include "app/kestrin_form.h"
+#include "app/splash_form.h"
+#include "link/client_socket_form.h"
+#include "upload/progress_form.h"
+
+#include <cstdio>
+#include <exception>
+
+KestrinWindows::KestrinWindows()
+{
+    KestrinForm = std::make_unique<TKestrinForm>();
+    ProgressForm = std::make_unique<TProgressForm>(KestrinForm.get());
+    ClientSocketForm = std::make_unique<TClientSocketForm>(KestrinForm.get());
+    KestrinForm->ProgressForm = ProgressForm.get();
+    KestrinForm->ClientSocketForm = ClientSocketForm.get();
+    SplashForm = std::make_unique<TSplashForm>(KestrinForm.get(), ProgressForm.get(),
+                                               ClientSocketForm.get());
+    KestrinForm->SplashForm = SplashForm.get();
+}
+
+KestrinWindows::~KestrinWindows() = default;
+
+KestrinApplication::KestrinApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName("Kestrin");
+}
+
+void KestrinApplication::ReportException(const char* message)
+{
+    if (reporter_) {
+        reporter_->dialogs().Message(reporter_, message);
+    } else {
+        std::fprintf(stderr, "%s\n", message);
+    }
+}
+
+bool KestrinApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ReportException(error.what());
+    } catch (...) {
+        ReportException("Unknown exception");
+    }
+    return false;
+}

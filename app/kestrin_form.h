@@ -1,0 +1,283 @@
+#pragma once
+// TKestrinForm: Kestrin's main window, and the object that carries the system's logic.
+//
+// The window shows the script button, the RS-232 group with its four status lamps, the terminal
+// view AdTerminal1 and the status line InfoStatusBar, under the menu bar ControllerMainMenu. All of
+// the system's logic runs on the user-interface thread as operations of this class; each subsystem
+// implements its own operations in its own folder:
+//
+//   app/      start-up, configuration, closing, layout, Terminal menu, typing
+//   script/   script file reader, command dispatcher and commands
+//   upload/   image checksum and date, the transfer
+//   link/     serial link (finding the unit, prompt wait, reply capture, time-out, keep-alive),
+//             serial transmit with flow checks, Ethernet link
+//
+// Each subsystem's state is kept together below, under its own heading. Long operations do not use
+// threads: they pump the window event queue at fixed points (pump_events) and sleep plain
+// milliseconds in between (sleep_ms), because the order of pauses and event processing is part of
+// the timing that the unit sees. Operations return 1 for success or "go on" and 0 for failure or
+// "stop"; failures inside event handlers reach the waiting operation through flags (cmd_failed,
+// and the progress window's cancel_flag).
+//
+// Every dialog and every status text goes through the dialog seam (app/dialogs.h); the end of the
+// process goes through exit_process, which tests replace.
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/dialogs.h"
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class TAdTerminal;
+class TApdComPort;
+class TApdSLController;
+class TApdStatusLight;
+class TClientSocket;
+class TClientSocketForm;
+class TProgressForm;
+
+class TKestrinForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TKestrinForm(QWidget* parent = nullptr);
+    ~TKestrinForm() override;
+
+    void SetDialogs(std::unique_ptr<Dialogs> dialogs);
+    Dialogs& dialogs() const { return *dialogs_; }
+    // Ends the process with the given status; tests replace it.
+    std::function<void(int status)> exit_process;
+
+    // ---- Application shell: start-up, configuration, closing (app/startup.cpp) ----------------
+    void read_config();
+    void show_status(std::string_view text);
+    void disable_btns();
+    void enable_btns();
+    void FormShow();
+    void FormCloseQuery(bool& CanClose);
+    void ExitMenuClick();
+    void JustUploadTimerTimer();
+    // The client height of the window: the area below the menu bar, status line included.
+    int ClientHeight() const;
+    void SetClientHeight(int height);
+
+    // Configuration values
+    int32_t ini_com_number = 0;
+    std::string auto_script_path;
+    bool auto_upload = false;
+    bool ethernet_mode = false;
+    std::string loader_mode_cmd = "LOADR\r\n";
+    std::string upload_cmd_word = "LF";
+    std::string script_path;
+    uint8_t upload_idle = 1;
+
+    // ---- Main window and terminal view (app/terminal_menu.cpp) --------------------------------
+    void VisibleMenuClick();
+    void BackBlackMenuClick();
+    void BackRedMenuClick();
+    void BackGreenMenuClick();
+    void BackBlueMenuClick();
+    void BackWhiteMenuClick();
+    void BackDefaultMenuClick();
+    void TextBlackMenuClick();
+    void TextRedMenuClick();
+    void TextGreenMenuClick();
+    void TextBlueMenuClick();
+    void TextWhiteMenuClick();
+    void TextDefaultMenuClick();
+    void TerminalFonts1Click();
+    void Clear1Click();
+    void AdTerminal1DblClick();
+    void AdTerminal1KeyPress(char& Key);
+
+    // ---- Script file reader and commands (script/) --------------------------------------------
+    void PickButtonClick();
+    int read_ini();
+    void clear_script_lines();
+    int exec_script_line();
+
+    static constexpr int kScriptSlots = 300;
+    static constexpr int kScriptSlotSize = 210;
+    char script_lines[kScriptSlots][kScriptSlotSize] = {};
+    int32_t script_line_no = 0;
+    int32_t script_char_no = 0;
+    uint8_t script_done = 0;
+    std::string ini_open_initial_dir = "..";
+
+    // Command state: lives for the whole program run
+    char image_file_name[300] = {};
+    char load_address_text[50] = {};
+    char version_text[90] = {};
+    uint8_t image_file_set = 0;
+    uint8_t load_address_set = 0;
+    uint8_t version_set = 0;
+    char message_buf[404] = {};
+    std::string msg_text;
+    char query_answer[1000] = {};
+    uint8_t dialog_asked = 0;
+    uint8_t dialog_ok = 0;
+
+    // ---- Image upload (upload/) ---------------------------------------------------------------
+    int get_file_checksum();
+    int get_date();
+    void UploadButtonClick();
+
+    uint32_t file_checksum = 0;
+    int32_t file_length = 0;
+    int32_t block_count = 0;
+    int32_t post_upload_delay_ms = 4000;
+    uint8_t terminal_during_upload = 1;
+
+    // ---- Serial link, transmit, Ethernet link (link/) -----------------------------------------
+    int32_t check_com(int n);
+    int process_com();
+    void startup_com();
+    void open_ini_com();
+    void select_com(int n);
+    bool SendCOMCmd_GetPrompt(std::string_view cmd);
+    void set_wait_prompt(char c);
+    void send_cmd();
+    void send_cmd_wait_capture(int poll_limit);
+    void ApdComPort1TriggerAvail(uint16_t count);
+    void CommandTimerTimer();
+    void CCHECKTimer1Timer();
+    void NoneMenuClick();
+    void SearchAllMenuClick();
+    void SetBaudFromMenu(int32_t baud);
+    void ComCheckBoxClick();
+    void SendString(std::string_view s);
+    void SendByte(int32_t n, const char* data);
+
+    void ClientSocket1Connect();
+    void ClientSocket1Read();
+    void ClientSocket1Error(int ErrorEvent, int& ErrorCode);
+    void EnetConnect1Click();
+    void EnetDisconnect1Click();
+    void SetTryEnetAgainFlag(bool flag);
+    bool ClientSocketTryAgain(bool clear_after);
+    void ConnectionTimerTimer();
+
+    // Prompt, wait and capture state
+    char prompt_char1 = '#';
+    char prompt_char2 = '>';
+    char wait_prompt_char = '\0';
+    int32_t prompt_wait_ticks = 400;
+    int32_t com_checking = 0;
+    uint8_t cmd_failed = 0;
+    uint8_t keepalive_on = 1;
+    char cmd_buf[400] = {};
+    int32_t last_com = 0;
+    uint8_t rx_capture_on = 0;
+    char rx_buf[1000] = {};
+    int32_t rx_len = 0;
+    int32_t rx_min_len = 0;
+
+    // Ethernet link state
+    bool try_enet_again = false;
+    bool enet_closed = false;
+    bool in_socket_error = false;
+    bool connect_timed_out = false;
+
+    // ---- Controls and components (app/main_window_layout.cpp) ---------------------------------
+    QLabel* Label1 = nullptr;
+    QLabel* VersionLabel = nullptr;
+    QLabel* CODE_NUMLabel = nullptr;
+    QPushButton* UploadButton = nullptr;
+    QPushButton* PickButton = nullptr;
+    QGroupBox* RS232GroupBox = nullptr;
+    TApdStatusLight* ApdStatusLight1 = nullptr; // CTS
+    TApdStatusLight* ApdStatusLight2 = nullptr; // DCD
+    TApdStatusLight* ApdStatusLight3 = nullptr; // RXD
+    TApdStatusLight* ApdStatusLight4 = nullptr; // TXD
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* ComNumberLabel = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* ComBaudLabel = nullptr;
+    QCheckBox* ComCheckBox = nullptr;
+    TAdTerminal* AdTerminal1 = nullptr;
+    QStatusBar* InfoStatusBar = nullptr;
+    QLabel* InfoStatusText = nullptr; // the status bar's one panel
+    QCheckBox* EthernetCheckBox = nullptr;
+
+    QTimer* JustUploadTimer = nullptr;
+    QTimer* CommandTimer = nullptr;
+    QTimer* ConnectionTimer = nullptr;
+    QTimer* CCHECKTimer1 = nullptr;
+    TApdComPort* ApdComPort1 = nullptr;
+    TApdSLController* ApdSLController1 = nullptr;
+    TClientSocket* ClientSocket1 = nullptr;
+
+    // The other windows of the run; set once, right after they are created.
+    TProgressForm* ProgressForm = nullptr;
+    TClientSocketForm* ClientSocketForm = nullptr;
+    QWidget* SplashForm = nullptr;
+
+    // Menu bar ControllerMainMenu
+    QAction* ExitMenu = nullptr;
+    QMenu* Communication1 = nullptr;
+    QMenu* ConfigMenu = nullptr;
+    QMenu* COMPortMenu = nullptr;
+    QAction* NoneMenu = nullptr;
+    QAction* COMMenus[16] = {}; // COM1Menu, COM2Menu, COM31 .. COM36, COM91, COM101, COM111 .. COM161
+    QAction* N1 = nullptr;
+    QAction* SearchAllMenu = nullptr;
+    QMenu* Baud1 = nullptr;
+    QAction* BaudMenus[7] = {}; // N12001, N24001, N96001, N192001, N384001, N576001, N1152001
+    QMenu* Ethernet1 = nullptr;
+    QAction* EnetDisconnect1 = nullptr;
+    QAction* EnetConnect1 = nullptr;
+    QMenu* Terminal1 = nullptr;
+    QAction* VisibleMenu = nullptr;
+    QMenu* BackgroundColor1 = nullptr;
+    QAction* BackBlackMenu = nullptr;
+    QAction* BackRedMenu = nullptr;
+    QAction* BackGreenMenu = nullptr;
+    QAction* BackBlueMenu = nullptr;
+    QAction* BackWhiteMenu = nullptr;
+    QAction* N2 = nullptr;
+    QAction* BackDefaultMenu = nullptr;
+    QMenu* ForegroundColor1 = nullptr;
+    QAction* TextBlackMenu = nullptr;
+    QAction* TextRedMenu = nullptr;
+    QAction* TextGreenMenu = nullptr;
+    QAction* TextBlueMenu = nullptr;
+    QAction* TextWhiteMenu = nullptr;
+    QAction* N3 = nullptr;
+    QAction* TextDefaultMenu = nullptr;
+    QAction* TerminalFonts1 = nullptr;
+    QAction* Clear1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls(QWidget* client);
+    void BuildMenus();
+    void BuildComponents();
+    void ConnectHandlers();
+    void FollowVisibleTick();
+    void ApplyConfigSettings(const struct ConfigSettings& settings);
+    void RunAutomaticScript();
+    void EndProcess();
+
+    std::unique_ptr<Dialogs> dialogs_;
+    QWidget* client_ = nullptr;
+    bool shown_once_ = false;
+};

@@ -1,0 +1,183 @@
+// Start-up, configuration, the status line, the two script buttons and the program's end.
+
+#include "app/kestrin_form.h"
+
+#include "app/config_reader.h"
+#include "app/event_pump.h"
+#include "app/terminal_view.h"
+#include "link/client_socket_form.h"
+#include "serial/com_port.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+void TKestrinForm::show_status(std::string_view text)
+{
+    InfoStatusText->setText(latin1(text));
+    dialogs_->StatusShown(text);
+}
+
+void TKestrinForm::disable_btns()
+{
+    UploadButton->setEnabled(false);
+    PickButton->setEnabled(false);
+}
+
+void TKestrinForm::enable_btns()
+{
+    UploadButton->setEnabled(true);
+    PickButton->setEnabled(true);
+    AdTerminal1->setFocus();
+}
+
+void TKestrinForm::read_config()
+{
+    ApplyConfigSettings(read_config_settings(kConfigFileName));
+}
+
+void TKestrinForm::ApplyConfigSettings(const ConfigSettings& settings)
+{
+    for (const std::string& message : settings.messages)
+        dialogs_->Message(this, message);
+
+    if (settings.ini_com_number)
+        ini_com_number = *settings.ini_com_number;
+    if (settings.baud) {
+        ApdComPort1->SetBaud(*settings.baud);
+        ComBaudLabel->setText(QString::number(ApdComPort1->Baud()));
+        ComBaudLabel->adjustSize();
+    }
+    if (settings.data_bits)
+        ApdComPort1->SetDataBits(static_cast<uint16_t>(*settings.data_bits));
+    if (settings.parity)
+        ApdComPort1->SetParity(static_cast<TParity>(*settings.parity));
+    if (settings.stop_bits)
+        ApdComPort1->SetStopBits(static_cast<uint16_t>(*settings.stop_bits));
+    if (settings.auto_script_path)
+        auto_script_path = *settings.auto_script_path;
+    if (settings.auto_upload)
+        auto_upload = *settings.auto_upload;
+    if (settings.loader_mode_cmd)
+        loader_mode_cmd = *settings.loader_mode_cmd;
+    if (settings.terminal_visible && *settings.terminal_visible != VisibleMenu->isChecked())
+        VisibleMenuClick();
+    if (settings.back_color) {
+        static void (TKestrinForm::*const backActions[6])() = {
+            &TKestrinForm::BackDefaultMenuClick, &TKestrinForm::BackBlackMenuClick,
+            &TKestrinForm::BackRedMenuClick,     &TKestrinForm::BackGreenMenuClick,
+            &TKestrinForm::BackBlueMenuClick,    &TKestrinForm::BackWhiteMenuClick};
+        (this->*backActions[*settings.back_color])();
+    }
+    if (settings.text_color) {
+        static void (TKestrinForm::*const textActions[6])() = {
+            &TKestrinForm::TextDefaultMenuClick, &TKestrinForm::TextBlackMenuClick,
+            &TKestrinForm::TextRedMenuClick,     &TKestrinForm::TextGreenMenuClick,
+            &TKestrinForm::TextBlueMenuClick,    &TKestrinForm::TextWhiteMenuClick};
+        (this->*textActions[*settings.text_color])();
+    }
+    if (settings.upload_cmd_word)
+        upload_cmd_word = *settings.upload_cmd_word;
+    if (settings.ethernet_mode)
+        ethernet_mode = *settings.ethernet_mode;
+    if (settings.unit_address && ClientSocketForm) {
+        QLineEdit* const fields[4] = {ClientSocketForm->IPEdit1, ClientSocketForm->IPEdit2,
+                                      ClientSocketForm->IPEdit3, ClientSocketForm->IPEdit4};
+        for (int i = 0; i < 4; ++i)
+            fields[i]->setText(QString::number((*settings.unit_address)[static_cast<size_t>(i)]));
+    }
+    if (settings.unit_port && ClientSocketForm)
+        ClientSocketForm->PortNumberTxEdit->setText(QString::number(*settings.unit_port));
+    if (settings.prompt_char1)
+        prompt_char1 = *settings.prompt_char1;
+    if (settings.prompt_char2)
+        prompt_char2 = *settings.prompt_char2;
+}
+
+void TKestrinForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_once_)
+        return;
+    shown_once_ = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    QMetaObject::invokeMethod(this, &TKestrinForm::FormShow, Qt::QueuedConnection);
+}
+
+void TKestrinForm::FormShow()
+{
+    VersionLabel->setText("Version : 2.00");
+    VersionLabel->adjustSize();
+    read_config();
+    set_wait_prompt(prompt_char2);
+    startup_com();
+    if (SplashForm)
+        SplashForm->hide();
+    if (auto_upload)
+        RunAutomaticScript();
+    else
+        AdTerminal1->setFocus();
+}
+
+void TKestrinForm::RunAutomaticScript()
+{
+    if (!ApdComPort1->Open()) {
+        dialogs_->Message(this, "Error!! COM port communication failed. Please check RS232 "
+                                "connection/INI settings. Exiting application");
+        JustUploadTimer->start();
+        return;
+    }
+    show_status("Uploading file(s). Please wait....");
+    pump_events();
+    setEnabled(false);
+    script_path = auto_script_path;
+    read_ini();
+    setEnabled(true);
+    show_status(" ");
+    pump_events();
+    JustUploadTimer->start();
+}
+
+void TKestrinForm::closeEvent(QCloseEvent* event)
+{
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (canClose)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TKestrinForm::FormCloseQuery(bool& CanClose)
+{
+    if (upload_idle) {
+        rx_capture_on = 0;
+    } else if (!dialogs_->Question(this, "Loader GUI : Confirm Exit",
+                                   "File upload in progress.\rAre you sure you want to cancel "
+                                   "upload and exit the application?",
+                                   QuestionButtons::YesNo)) {
+        CanClose = false;
+        return;
+    }
+    CanClose = true;
+    if (!auto_upload)
+        hide();
+    exit_process(0);
+}
+
+void TKestrinForm::ExitMenuClick()
+{
+    close();
+}
+
+void TKestrinForm::JustUploadTimerTimer()
+{
+    hide();
+    exit_process(0);
+}
