@@ -4,10 +4,22 @@
 #include "app/kestrin_app.h"
 #include "app/kestrin_form.h"
 
+#include <QtGlobal>
+
+#include <cstdio>
 #include <exception>
+
+// In unattended mode standard error is the journal: Qt's own diagnostics go there as "qt:" lines
+// so that they can never be mistaken for a journal line.
+static void journal_qt_message(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    std::fprintf(stderr, "qt: %s\n", qPrintable(text));
+}
 
 int main(int argc, char** argv)
 {
+    if (!qEnvironmentVariableIsEmpty("KESTRIN_UNATTENDED"))
+        qInstallMessageHandler(journal_qt_message);
     KestrinApplication app(argc, argv);
     try {
         KestrinWindows windows;

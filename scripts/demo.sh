@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The demo: flashes the example image into the unit simulator over a pseudo-terminal.
+# Starts kestrin-unit-sim on a pseudo-terminal, maps COM1 to it and runs Kestrin in automatic mode
+# on examples/LoaderDefault.ini and examples/demo.sld. Without a display it runs offscreen in
+# unattended mode and prints the journal.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+if [ ! -x build/kestrin ] || [ ! -x build/kestrin-unit-sim ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build -j "$(nproc)" --target kestrin kestrin-unit-sim
+fi
+
+run_dir=$(mktemp -d)
+pty="$run_dir/com1"
+cleanup() { [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$run_dir"; }
+trap cleanup EXIT
+
+build/kestrin-unit-sim --pty "$pty" --save-dir "$run_dir" > "$run_dir/unit.log" &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$pty" ] && break; sleep 0.1; done
+
+cp examples/LoaderDefault.ini examples/demo.sld examples/demo-image.bin "$run_dir/"
+export KESTRIN_COM1="$pty"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  export QT_QPA_PLATFORM=offscreen KESTRIN_UNATTENDED=1
+  echo "No display: running offscreen and unattended; the journal follows."
+fi
+(cd "$run_dir" && "$OLDPWD/build/kestrin")
+echo "--- what the unit saw ---"
+cat "$run_dir/unit.log"

@@ -1,0 +1,37 @@
+// The real program: automatic mode ends with status 0 whatever happens.
+
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+TEST(Program, AutomaticModeWithoutASerialPortReportsAndExitsWithZero)
+{
+    TempWorkDir dir;
+    dir.write("LoaderDefault.ini", "[Port]\nCOM=COM1\n2\n3\n4\n5\nScript=none.sld\n7\nMode=Automatic\n");
+    const ProgramResult result =
+        run_kestrin(dir.path(), {{"KESTRIN_COM1", dir.path("no-such-device").c_str()}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitStatus, QProcess::NormalExit);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(journal_lines(result.journal),
+              "message: Error!! COM port communication failed. Please check RS232 connection/INI "
+              "settings. Exiting application\n");
+}
+
+TEST(Program, EthernetModeWithAutomaticModeEndsTheSameWay)
+{
+    TempWorkDir dir;
+    std::string ini = "1\n2\n3\n4\n5\n6\n7\nMode=AUTOMATIC\n";
+    for (int line = 9; line <= 24; ++line)
+        ini += std::to_string(line) + "\n";
+    ini += "Enet= TRUE\n";
+    dir.write("LoaderDefault.ini", ini);
+    const ProgramResult result =
+        run_kestrin(dir.path(), {{"KESTRIN_COM1", dir.path("no-such-device").c_str()}});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(journal_lines(result.journal),
+              "message: Error!! COM port communication failed. Please check RS232 connection/INI "
+              "settings. Exiting application\n");
+}
