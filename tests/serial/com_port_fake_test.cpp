@@ -264,20 +264,16 @@ TEST_F(FakePort, BytesNobodyTakesWaitWithoutAnotherNotification)
 TEST_F(FakePort, ARemovedListenerIsNeverCalledAgainAndAFailingOneHarmsNoOther)
 {
     std::atomic<int> removed_calls{0};
-    std::string seen;
+    Collected seen;
     int removed = port.AddDataListener([&](TApdComPort&, size_t) { ++removed_calls; });
     port.AddDataListener([](TApdComPort&, size_t) { throw std::runtime_error("listener failed"); });
-    port.AddDataListener([&](TApdComPort& p, size_t count) {
-        std::string chunk(count, '\0');
-        p.GetBlock(chunk.data(), count);
-        seen += chunk;
-    });
+    port.AddDataListener([&](TApdComPort& p, size_t count) { seen.take_all(p, count); });
     open();
     line.feed("one");
     ASSERT_TRUE(pump_until([&] { return removed_calls == 1; }));
     port.RemoveDataListener(removed);
     line.feed("two");
-    ASSERT_TRUE(pump_until([&] { return seen == "onetwo"; }));
+    ASSERT_TRUE(pump_until([&] { return seen.text() == "onetwo"; }));
     EXPECT_EQ(removed_calls, 1);
 }
 

@@ -93,12 +93,8 @@ TEST_F(PtyPort, ANumberChangeClosesAndReopensKeepingTheListeners)
     int opened = 0, closed = 0;
     QObject::connect(&port, &TApdComPort::opened, [&] { ++opened; });
     QObject::connect(&port, &TApdComPort::closed, [&] { ++closed; });
-    std::string seen;
-    port.AddDataListener([&](TApdComPort& p, size_t count) {
-        std::string chunk(count, '\0');
-        p.GetBlock(chunk.data(), count);
-        seen += chunk;
-    });
+    Collected seen;
+    port.AddDataListener([&](TApdComPort& p, size_t count) { seen.take_all(p, count); });
     open();
     port.SetComNumber(4);
     EXPECT_TRUE(port.Open());
@@ -109,7 +105,7 @@ TEST_F(PtyPort, ANumberChangeClosesAndReopensKeepingTheListeners)
     port.PutString("on4");
     EXPECT_EQ(com4.read(3), "on4");
     com4.write("from4");
-    ASSERT_TRUE(pump_until([&] { return seen == "from4"; }));
+    ASSERT_TRUE(pump_until([&] { return seen.text() == "from4"; }));
 }
 
 TEST_F(PtyPort, StringWaitReturnsAfterTheFirstPromptAndLeavesTheSecond)

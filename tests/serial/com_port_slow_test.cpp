@@ -22,24 +22,14 @@ protected:
         port.SetDeviceFactory(line.factory());
         port.SetAutoOpen(false);
         port.SetComNumber(1);
-        port.AddDataListener([this](TApdComPort& p, size_t count) {
-            std::string chunk(count, '\0');
-            p.GetBlock(chunk.data(), count);
-            std::lock_guard lk(m);
-            terminal += chunk;
-        });
+        port.AddDataListener([this](TApdComPort& p, size_t count) { terminal.take_all(p, count); });
     }
-    std::string terminal_text()
-    {
-        std::lock_guard lk(m);
-        return terminal;
-    }
+    std::string terminal_text() const { return terminal.text(); }
 
     ComMapping mapping{{{1, "/dev/fake1"}}};
     FakeLine line;
     TApdComPort port;
-    std::mutex m;
-    std::string terminal;
+    Collected terminal;
 };
 
 TEST_F(SlowPort, AStringWaitOf120TicksWithoutDataFailsAfter6600Ms)

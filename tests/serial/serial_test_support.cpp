@@ -1,5 +1,7 @@
 #include "serial_test_support.h"
 
+#include "serial/com_port.h"
+
 #include <QCoreApplication>
 
 #include <cerrno>
@@ -122,4 +124,18 @@ HeldElsewhere::~HeldElsewhere()
 {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+void Collected::take_all(TApdComPort& port, size_t count)
+{
+    std::string chunk(count, '\0');
+    port.GetBlock(chunk.data(), count);
+    std::lock_guard lk(m_);
+    text_ += chunk;
+}
+
+std::string Collected::text() const
+{
+    std::lock_guard lk(m_);
+    return text_;
 }

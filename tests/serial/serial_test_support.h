@@ -5,7 +5,10 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+
+class TApdComPort;
 
 // Pumps the event loop until pred() holds or timeout_ms have passed; returns pred().
 bool pump_until(const std::function<bool()>& pred, int timeout_ms = 5000);
@@ -55,4 +58,16 @@ public:
 
 private:
     int fd_ = -1;
+};
+
+// What a data listener took on the reader thread, readable from the test's thread.
+class Collected {
+public:
+    // The terminal view's way: take every waiting byte.
+    void take_all(TApdComPort& port, size_t count);
+    std::string text() const;
+
+private:
+    mutable std::mutex m_;
+    std::string text_;
 };
