@@ -3,6 +3,7 @@
 
 #include "app/kestrin_form.h"
 
+#include "app/form_widgets.h"
 #include "app/terminal_view.h"
 #include "link/client_socket.h"
 #include "serial/com_port.h"
@@ -18,7 +19,9 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <array>
 #include <cstdio>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -27,22 +30,6 @@ constexpr int kClientWidth = 527;
 constexpr int kClientHeight = 425;
 constexpr int kStatusBarHeight = 19;
 constexpr int kBaudMenuRates[7] = {1200, 2400, 9600, 19200, 38400, 57600, 115200};
-
-QFont pixel_font(const char* family, int pixelHeight)
-{
-    QFont font(family);
-    font.setPixelSize(pixelHeight);
-    return font;
-}
-
-QLabel* make_label(QWidget* parent, const char* name, const char* caption, int left, int top)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
 
 QAction* make_action(QMenu* menu, const char* name, const char* caption)
 {
@@ -63,6 +50,17 @@ QMenu* make_menu(QWidget* parent, const char* name, const char* caption)
     auto* menu = new QMenu(caption, parent);
     menu->setObjectName(name);
     return menu;
+}
+
+// Black, Red, Green, Blue, White, a separator line and Default: the items of both colour menus.
+void add_colour_items(QMenu* menu, const std::string& prefix, const std::array<QAction**, 6>& items,
+                      QAction*& separator, const char* separatorName)
+{
+    static const char* const colours[5] = {"Black", "Red", "Green", "Blue", "White"};
+    for (size_t i = 0; i < 5; ++i)
+        *items[i] = make_action(menu, (prefix + colours[i] + "Menu").c_str(), colours[i]);
+    separator = make_separator(menu, separatorName);
+    *items[5] = make_action(menu, (prefix + "DefaultMenu").c_str(), "Default");
 }
 
 QTimer* make_timer(QObject* parent, const char* name, int intervalMs)
@@ -272,24 +270,18 @@ void TKestrinForm::BuildMenus()
 
     BackgroundColor1 = make_menu(Terminal1, "BackgroundColor1", "Background Color");
     Terminal1->addMenu(BackgroundColor1);
-    BackBlackMenu = make_action(BackgroundColor1, "BackBlackMenu", "Black");
-    BackRedMenu = make_action(BackgroundColor1, "BackRedMenu", "Red");
-    BackGreenMenu = make_action(BackgroundColor1, "BackGreenMenu", "Green");
-    BackBlueMenu = make_action(BackgroundColor1, "BackBlueMenu", "Blue");
-    BackWhiteMenu = make_action(BackgroundColor1, "BackWhiteMenu", "White");
-    N2 = make_separator(BackgroundColor1, "N2");
-    BackDefaultMenu = make_action(BackgroundColor1, "BackDefaultMenu", "Default");
+    add_colour_items(BackgroundColor1, "Back",
+                     {&BackBlackMenu, &BackRedMenu, &BackGreenMenu, &BackBlueMenu, &BackWhiteMenu,
+                      &BackDefaultMenu},
+                     N2, "N2");
 
     ForegroundColor1 = make_menu(Terminal1, "ForegroundColor1", "Text Color");
     Terminal1->addMenu(ForegroundColor1);
     ForegroundColor1->menuAction()->setVisible(false);
-    TextBlackMenu = make_action(ForegroundColor1, "TextBlackMenu", "Black");
-    TextRedMenu = make_action(ForegroundColor1, "TextRedMenu", "Red");
-    TextGreenMenu = make_action(ForegroundColor1, "TextGreenMenu", "Green");
-    TextBlueMenu = make_action(ForegroundColor1, "TextBlueMenu", "Blue");
-    TextWhiteMenu = make_action(ForegroundColor1, "TextWhiteMenu", "White");
-    N3 = make_separator(ForegroundColor1, "N3");
-    TextDefaultMenu = make_action(ForegroundColor1, "TextDefaultMenu", "Default");
+    add_colour_items(ForegroundColor1, "Text",
+                     {&TextBlackMenu, &TextRedMenu, &TextGreenMenu, &TextBlueMenu, &TextWhiteMenu,
+                      &TextDefaultMenu},
+                     N3, "N3");
 
     TerminalFonts1 = make_action(Terminal1, "TerminalFonts1", "Terminal Fonts...");
     Clear1 = make_action(Terminal1, "Clear1", "Clear");

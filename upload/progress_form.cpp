@@ -3,6 +3,7 @@
 #include "app/dialogs.h"
 #include "app/event_pump.h"
 #include "app/fixed_text.h"
+#include "app/form_widgets.h"
 #include "app/kestrin_form.h"
 
 #include <QLabel>
@@ -13,15 +14,6 @@
 #include <cstdio>
 
 namespace {
-
-QLabel* make_label(QWidget* parent, const char* name, const char* caption, int left, int top)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
 
 // Sets a label's text and lets it grow to fit, as the window's labels size themselves.
 void show_text(QLabel* label, std::string_view text)
@@ -40,9 +32,7 @@ TProgressForm::TProgressForm(TKestrinForm* main) : QWidget(nullptr), main_(main)
     setFixedSize(430, 154);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
-    QFont font("Comic Sans MS");
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(pixel_font("Comic Sans MS", 11));
     setStyleSheet("QLabel { color: black; }");
     move(0, 0);
 
@@ -54,9 +44,7 @@ TProgressForm::TProgressForm(TKestrinForm* main) : QWidget(nullptr), main_(main)
     FileProgressBar->setTextVisible(false);
 
     Label1 = make_label(this, "Label1", "TRANSFER STATUS ", 144, 0);
-    QFont heading("Comic Sans MS");
-    heading.setPixelSize(15);
-    Label1->setFont(heading);
+    Label1->setFont(pixel_font("Comic Sans MS", 15));
     Label1->adjustSize();
     Label2 = make_label(this, "Label2", "File Name : ", 8, 80);
     BlockNameLabel = make_label(this, "BlockNameLabel", "", 67, 80);
