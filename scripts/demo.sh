@@ -5,6 +5,7 @@
 # unattended mode and prints the journal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+repo=$(pwd)
 scripts/install-deps.sh
 if [ ! -x build/kestrin ] || [ ! -x build/kestrin-unit-sim ]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -26,6 +27,6 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   export QT_QPA_PLATFORM=offscreen KESTRIN_UNATTENDED=1
   echo "No display: running offscreen and unattended; the journal follows."
 fi
-(cd "$run_dir" && "$OLDPWD/build/kestrin")
+(cd "$run_dir" && "$repo/build/kestrin")
 echo "--- what the unit saw ---"
 cat "$run_dir/unit.log"
