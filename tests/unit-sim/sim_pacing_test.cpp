@@ -1,0 +1,75 @@
+// Pacing through a real pseudo-terminal: the unit takes and sends bytes at a
+// tenth of the baud rate per second, within 2 % over a few seconds.
+#include "tests/unit-sim/sim_process.h"
+#include "tests/unit-sim/wire_peer.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kWait = 10000ms;
+
+std::string ptyPath(const char* name)
+{
+    return (std::filesystem::temp_directory_path() / ("unit-sim-pacing-" + std::to_string(getpid()) + name)).string();
+}
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+}  // namespace
+
+TEST(SimPacing, TheUnitReadsAnImageAtTheLineRate)
+{
+    const std::string pty = ptyPath("rx");
+    SimProcess sim({"--pty", pty, "--baud", "9600"});
+    ASSERT_TRUE(sim.started()) << sim.errors();
+    WirePeer peer = WirePeer::openPty(pty);
+    peer.send("LOADR\r");
+    ASSERT_EQ(peer.readUntil(">", kWait), "LOADR\r\n>");
+    const std::size_t length = 2880;  // three seconds at 960 bytes per second
+    peer.send("LF 0 " + std::to_string(length) + " 0 V\r");
+    ASSERT_EQ(peer.readUntil("V\r\n", kWait), "LF 0 2880 0 V\r\n");
+
+    const auto start = Clock::now();
+    peer.send(std::string(length, '\0'));  // the pty takes it all; the unit drains it at the line rate
+    ASSERT_EQ(peer.readUntil(">", kWait), "UPLOAD OK\r\n>");
+    const double expected = (length + 12) / 960.0;  // and the 12 bytes of the answer
+    EXPECT_NEAR(seconds(Clock::now() - start), expected, expected * 0.02);
+
+    const auto image_ms = sim.waitForEvent("image-ms", kWait);
+    ASSERT_TRUE(image_ms);
+    const double unit_seconds = std::atof(image_ms->c_str() + 9) / 1000.0;
+    EXPECT_NEAR(unit_seconds, (length - 1) / 960.0, 3.0 * 0.02);
+}
+
+TEST(SimPacing, TheUnitSendsAtTheLineRate)
+{
+    const std::string pty = ptyPath("tx");
+    SimProcess sim({"--pty", pty, "--baud", "38400", "--flood", "11520"});
+    ASSERT_TRUE(sim.started()) << sim.errors();
+    WirePeer peer = WirePeer::openPty(pty);
+    peer.send("\r");
+    ASSERT_EQ(peer.readUntil("\r", kWait), "\r");
+    const auto first = Clock::now();
+    std::string received = "\r";
+    while (received.size() < 3 + 11520) {
+        const std::string more = peer.readFor(50ms);
+        if (more.empty() && Clock::now() - first > kWait)
+            break;
+        received += more;
+    }
+    const auto last = Clock::now();
+    ASSERT_EQ(received.size(), 3 + 11520u);
+    const double expected = (received.size() - 1) / 3840.0;  // three seconds
+    EXPECT_NEAR(seconds(last - first), expected, expected * 0.02);
+}

@@ -1,0 +1,43 @@
+// The simulator's command line.
+//
+// Every option is a word followed, where it takes one, by its value as the
+// next argument ("--baud 38400"). Exactly one link is chosen, --pty PATH or
+// --tcp PORT; the rest describe the unit (see unit_protocol.h) and the line.
+// usage_text() lists them all.
+//
+// Interface:
+//   SimOptions                       the parsed options
+//   parse_sim_options(args)          args without the program name; gives the
+//                                    options, or help, or an error text
+//   usage_text()                     the help text
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/unit-sim/unit_protocol.h"
+
+namespace unit_sim {
+
+struct SimOptions {
+    UnitSettings unit;
+    std::string pty_path;                 // --pty: the symbolic link to create
+    std::optional<std::uint16_t> tcp_port;  // --tcp: 0 picks a free port
+    std::uint32_t baud = 0;               // 0: the line is not paced
+    bool refuse = false;
+    std::string wire_log;                 // empty: no wire log
+};
+
+struct OptionsResult {
+    std::optional<SimOptions> options;
+    bool help = false;
+    std::string error;
+};
+
+OptionsResult parse_sim_options(const std::vector<std::string>& args);
+
+std::string usage_text();
+
+}  // namespace unit_sim
