@@ -273,11 +273,13 @@ private:
     void BuildComponents();
     void ConnectHandlers();
     void FollowVisibleTick();
+    void BindTerminalToPort();
     void ApplyConfigSettings(const struct ConfigSettings& settings);
     void RunAutomaticScript();
     void EndProcess();
 
     std::unique_ptr<Dialogs> dialogs_;
     QWidget* client_ = nullptr;
+    int terminal_listener_ = 0;
     bool shown_once_ = false;
 };

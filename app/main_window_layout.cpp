@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -104,11 +105,27 @@ TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent), dialogs_(make
     BuildControls(client_);
     BuildMenus();
     ConnectHandlers();
+    BindTerminalToPort();
     SetClientHeight(kClientHeight);
     enet_closed = false;
 }
 
-TKestrinForm::~TKestrinForm() = default;
+TKestrinForm::~TKestrinForm()
+{
+    ApdComPort1->RemoveDataListener(terminal_listener_);
+}
+
+// The terminal view shows everything the serial port receives: its listener runs on the port's
+// dispatcher thread and takes every waiting byte, so nothing stays unread when no capture is armed.
+void TKestrinForm::BindTerminalToPort()
+{
+    terminal_listener_ = ApdComPort1->AddDataListener([this](TApdComPort& port, size_t count) {
+        char bytes[TApdComPort::kRingSize];
+        const size_t taken = std::min(count, sizeof bytes);
+        port.GetBlock(bytes, taken);
+        AdTerminal1->EnqueueReceived(bytes, taken);
+    });
+}
 
 void TKestrinForm::SetDialogs(std::unique_ptr<Dialogs> dialogs)
 {
