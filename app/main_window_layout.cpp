@@ -110,9 +110,14 @@ TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent), dialogs_(make
     enet_closed = false;
 }
 
+// The port and the lamp controller outlive the widgets among the window's children: unhook them
+// while the terminal view and the lamps still exist.
 TKestrinForm::~TKestrinForm()
 {
     ApdComPort1->RemoveDataListener(terminal_listener_);
+    ApdSLController1->SetComPort(nullptr);
+    ApdSLController1->Lights = {};
+    ApdComPort1->SetOpen(false);
 }
 
 // The terminal view shows everything the serial port receives: its listener runs on the port's
