@@ -108,6 +108,30 @@ public:
     void clear_script_lines();
     int exec_script_line();
 
+    // What became of a collected command line: the run goes on, stops on an error, or is done.
+    enum class ScriptLineOutcome { go_on, stop, done };
+    ScriptLineOutcome carry_out_script_line(bool ethernet_at_start);
+    bool store_script_char(char c, int file_line);
+    int end_script_run_on_error();
+
+    // One handler per keyword: the command line in, 1 (go on) or 0 (stop the script) out.
+    int cmd_SC(std::string_view line);
+    int cmd_TC(std::string_view line);
+    int cmd_DM(std::string_view line);
+    int cmd_DY(std::string_view line);
+    int cmd_LP(std::string_view line);
+    int cmd_LC(std::string_view line);
+    int cmd_LF(std::string_view line);
+    int cmd_LA(std::string_view line);
+    int cmd_LV(std::string_view line);
+    int cmd_LD(std::string_view line);
+    int cmd_PC(std::string_view line);
+    int cmd_FI(std::string_view line);
+    int cmd_WP(std::string_view line);
+    int cmd_LT(std::string_view line);
+    bool probe_prompt();
+    bool ensure_loader_prompt(std::string_view text);
+
     static constexpr int kScriptSlots = 300;
     static constexpr int kScriptSlotSize = 210;
     char script_lines[kScriptSlots][kScriptSlotSize] = {};
@@ -133,6 +157,8 @@ public:
     int get_file_checksum();
     int get_date();
     void UploadButtonClick();
+    bool send_image_block(class ImageFileReader& image, int32_t count);
+    void check_prompt_after_upload();
 
     uint32_t file_checksum = 0;
     int32_t file_length = 0;
@@ -158,7 +184,12 @@ public:
     void SetBaudFromMenu(int32_t baud);
     void ComCheckBoxClick();
     void SendString(std::string_view s);
-    void SendByte(int32_t n, const char* data);
+    void SendByte(int32_t n, const char* bytes);
+    void BindSerialPort();
+    void SerialDeviceLost();
+    bool VerifyPrompt(int n);
+    void SendBlockOnSerialPort(int32_t n, const char* bytes);
+    void SendBlockOnSocket(int32_t n, const char* bytes);
 
     void ClientSocket1Connect();
     void ClientSocket1Read();
@@ -273,7 +304,6 @@ private:
     void BuildComponents();
     void ConnectHandlers();
     void FollowVisibleTick();
-    void BindTerminalToPort();
     void ApplyConfigSettings(const struct ConfigSettings& settings);
     void RunAutomaticScript();
     void EndProcess();

@@ -105,7 +105,7 @@ TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent), dialogs_(make
     BuildControls(client_);
     BuildMenus();
     ConnectHandlers();
-    BindTerminalToPort();
+    BindSerialPort();
     SetClientHeight(kClientHeight);
     enet_closed = false;
 }
@@ -118,18 +118,6 @@ TKestrinForm::~TKestrinForm()
     ApdSLController1->SetComPort(nullptr);
     ApdSLController1->Lights = {};
     ApdComPort1->SetOpen(false);
-}
-
-// The terminal view shows everything the serial port receives: its listener runs on the port's
-// dispatcher thread and takes every waiting byte, so nothing stays unread when no capture is armed.
-void TKestrinForm::BindTerminalToPort()
-{
-    terminal_listener_ = ApdComPort1->AddDataListener([this](TApdComPort& port, size_t count) {
-        char bytes[TApdComPort::kRingSize];
-        const size_t taken = std::min(count, sizeof bytes);
-        port.GetBlock(bytes, taken);
-        AdTerminal1->EnqueueReceived(bytes, taken);
-    });
 }
 
 void TKestrinForm::SetDialogs(std::unique_ptr<Dialogs> dialogs)

@@ -1,8 +1,91 @@
 // Sending on the current link: command text and image blocks, with the serial flow checks.
+// The serial port takes precedence; without it the TCP connection is used; with neither nothing
+// is sent.
 
 #include "app/kestrin_form.h"
 
-// Will queue a text on the serial port, or send it on the TCP connection.
-void TKestrinForm::SendString(std::string_view) {}
-// Will send an image block, waiting for the serial transmit buffer to drain and for CTS.
-void TKestrinForm::SendByte(int32_t, const char*) {}
+#include "app/event_pump.h"
+#include "link/client_socket.h"
+#include "serial/com_port.h"
+#include "upload/progress_form.h"
+
+#include <QTimer>
+
+namespace {
+
+constexpr int kDrainRounds = 15000;
+constexpr int kCtsRounds = 5000;
+
+} // namespace
+
+void TKestrinForm::SendString(std::string_view s)
+{
+    if (ApdComPort1->Open()) {
+        if (ApdComPort1->GetOutBuffFree() > s.size())
+            ApdComPort1->PutString(s);
+        else
+            dialogs_->Message(this, "Error! Communications Port Output Buffer Overflow");
+    } else if (ClientSocket1->Active()) {
+        ClientSocket1->SendText(s);
+    }
+}
+
+void TKestrinForm::SendByte(int32_t n, const char* bytes)
+{
+    if (n < 0)
+        return;
+    if (ApdComPort1->Open())
+        SendBlockOnSerialPort(n, bytes);
+    else if (ClientSocket1->Active())
+        SendBlockOnSocket(n, bytes);
+}
+
+// Refuses a block that does not fit, waits until it has left the computer, then until CTS is set,
+// so that a broken cable or a unit that stops accepting data ends the upload with a message.
+void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
+{
+    const auto cancel = [this](const char* message) {
+        dialogs_->Message(this, message);
+        ProgressForm->cancel_flag = 1;
+    };
+    if (ApdComPort1->GetOutBuffFree() < n) {
+        cancel("Error! Communications Port Output Buffer Overflow. Cancel upload.");
+        return;
+    }
+    if (!CommandTimer->isActive())
+        CommandTimer->start();
+    ApdComPort1->PutBlock(bytes, static_cast<uint16_t>(n));
+    CommandTimer->stop();
+
+    for (int rounds = 0; ApdComPort1->GetOutBuffUsed() != 0;) {
+        poll_round();
+        if (++rounds >= kDrainRounds) {
+            cancel("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
+            return;
+        }
+    }
+    // A device that vanished during the drain has already stopped the upload with its own notice.
+    if (!ApdComPort1->Open())
+        return;
+    for (int rounds = 0; !ApdComPort1->GetCTS();) {
+        poll_round();
+        if (++rounds >= kCtsRounds) {
+            cancel("Error! CTS line not set. Check RS232 connection. Cancel upload.");
+            return;
+        }
+    }
+    ApdComPort1->FlushOutBuffer();
+}
+
+void TKestrinForm::SendBlockOnSocket(int32_t n, const char* bytes)
+{
+    sleep_ms(1);
+    pump_events();
+    while (ClientSocket1->SendBuf(bytes, n) == -1) {
+        sleep_ms(1);
+        pump_events();
+    }
+    pump_events();
+    sleep_ms(1);
+    pump_events();
+}
