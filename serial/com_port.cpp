@@ -307,6 +307,7 @@ struct TApdComPort::State {
         }
         lk.lock();
 
+        uint64_t consumed_end = base + most_taken;
         if (!stopping && !busy && !ui_read.active) {
             const uint64_t id = ++next_notification;
             ui_pending = id;
@@ -315,10 +316,10 @@ struct TApdComPort::State {
             rx_changed.wait_for(lk, std::chrono::milliseconds(kNotifyWaitMs),
                                 [&] { return ui_done == id || stopping; });
             if (ui_done == id)
-                most_taken = std::max(most_taken, ui_read.taken);
+                consumed_end = std::max(consumed_end, ui_read.base + ui_read.taken);
             ui_pending = 0;  // a late arrival finds nothing to deliver
         }
-        consume_to(base + most_taken);
+        consume_to(consumed_end);
     }
 
     std::vector<std::shared_ptr<DataListener>> listeners_now()
@@ -346,6 +347,14 @@ struct TApdComPort::State {
             if (id != ui_pending || ui_read.active)
                 return;
             if (busy || stopping) {
+                ui_done = id;
+                rx_changed.notify_all();
+                return;
+            }
+            // A flush or a string wait may have consumed bytes since the notification was
+            // posted: the handler is offered only what still waits.
+            ui_read.base = std::max(ui_read.base, tail);
+            if (head == ui_read.base) {
                 ui_done = id;
                 rx_changed.notify_all();
                 return;

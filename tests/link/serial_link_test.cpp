@@ -1,0 +1,167 @@
+// The serial link against the simulated unit and the in-memory device: start-up, menus,
+// captures, the transmit checks and a vanishing device.
+
+#include "tests/link/link_test_support.h"
+
+#include "app/fixed_text.h"
+#include "serial/com_port.h"
+#include "upload/progress_form.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct UnitOnCom1 : ::testing::Test {
+    QTemporaryDir tmp;
+    SimUnit unit{tmp.path().toStdString(), "com1"};
+    ComMapping mapping{{{1, unit.pty}, {2, tmp.path().toStdString() + "/absent"}}};
+};
+
+struct FakeOnCom1 : ::testing::Test {
+    FakeLine line;
+    ComMapping mapping{{{1, "/dev/fake-com1"}}};
+    FormFixture f;
+    TKestrinForm& form = f.form();
+
+    void SetUp() override
+    {
+        form.ApdComPort1->SetDeviceFactory(line.factory());
+        form.ApdComPort1->SetComNumber(1);
+        form.ApdComPort1->SetOpen(true);
+    }
+};
+
+} // namespace
+
+TEST_F(UnitOnCom1, AConfiguredPortThatAnswersIsUsedWithoutASearch)
+{
+    FormFixture f(std::string("Port=COM1\n"));
+    TKestrinForm& form = f.form();
+    form.FormShow();
+    EXPECT_TRUE(form.ApdComPort1->Open());
+    EXPECT_EQ(form.ApdComPort1->ComNumber(), 1);
+    EXPECT_EQ(form.ComNumberLabel->text(), "1");
+    EXPECT_EQ(form.last_com, 1);
+    EXPECT_EQ(form.wait_prompt_char, '#');
+    EXPECT_FALSE(form.Ethernet1->menuAction()->isEnabled());
+    EXPECT_FALSE(form.ComCheckBox->isEnabled());
+    EXPECT_EQ(f.dialogs.statuses, std::vector<std::string>{"Established communication on COM 1"});
+    EXPECT_EQ(unit.wire_bytes(), "\r");
+}
+
+TEST_F(UnitOnCom1, NoneRemembersTheLastVerifiedPortAndMenusReport)
+{
+    FormFixture f;
+    TKestrinForm& form = f.form();
+    form.NoneMenu->trigger();
+    EXPECT_EQ(f.dialogs.statuses.back(), "Note: Last successful COM port used is: Never");
+
+    form.COMMenus[0]->trigger();
+    ASSERT_GE(f.dialogs.statuses.size(), 3u);
+    EXPECT_EQ(f.dialogs.statuses[1], "Checking COM 1.... Please wait.... ");
+    EXPECT_EQ(f.dialogs.statuses.back(), "Established communication on COM 1");
+    EXPECT_TRUE(form.PickButton->isEnabled());
+    EXPECT_EQ(form.ComNumberLabel->text(), "1");
+
+    form.BaudMenus[6]->trigger();
+    EXPECT_EQ(form.ComBaudLabel->text(), "115200");
+    EXPECT_EQ(form.ApdComPort1->Baud(), 115200);
+    EXPECT_TRUE(form.ApdComPort1->Open());
+
+    form.NoneMenu->trigger();
+    EXPECT_EQ(f.dialogs.statuses.back(), "Note: Last successful COM port used is: 1");
+    EXPECT_FALSE(form.ApdComPort1->Open());
+    EXPECT_EQ(form.ApdComPort1->ComNumber(), 0);
+    EXPECT_EQ(form.ComNumberLabel->text(), "None");
+    EXPECT_TRUE(form.Ethernet1->menuAction()->isEnabled());
+    EXPECT_FALSE(form.PickButton->isEnabled());
+
+    form.COMMenus[4]->trigger(); // COM5 does not exist
+    EXPECT_EQ(f.dialogs.statuses.back(), "Unable to open Hardware thru COM ports. Select new COM "
+                                         "port/check RS232 connection before proceeding");
+    EXPECT_EQ(f.dialogs.messages.back(),
+              "Error! Cannot establish communication using COM 5. Please check RS232 connection");
+    EXPECT_EQ(form.ComNumberLabel->text(), "None");
+    EXPECT_FALSE(form.PickButton->isEnabled());
+}
+
+TEST_F(UnitOnCom1, TheComMenuShowsEachDeviceAsItsToolTip)
+{
+    FormFixture f;
+    emit f.form().COMPortMenu->aboutToShow();
+    EXPECT_EQ(f.form().COMMenus[0]->toolTip().toStdString(), unit.pty);
+    EXPECT_EQ(f.form().COMMenus[2]->toolTip(), "COM3"); // no device: Qt shows the caption
+}
+
+TEST_F(UnitOnCom1, AReplyIsCapturedFromIndexZeroUpToThePrompt)
+{
+    QTemporaryDir dir;
+    SimUnit replying(dir.path().toStdString(), "com3", {"--reply", "VER=V2.0"});
+    ComMapping both{{{1, unit.pty}, {3, replying.pty}}};
+    FormFixture f;
+    TKestrinForm& form = f.form();
+    ASSERT_EQ(form.check_com(3), 1);
+    form.rx_len = 500; // left behind by an earlier capture that timed out
+    set_text(form.cmd_buf, "VER");
+    form.rx_min_len = 0;
+    form.send_cmd_wait_capture(2000);
+    EXPECT_EQ(form.cmd_failed, 0);
+    EXPECT_EQ(form.rx_capture_on, 0);
+    EXPECT_EQ(std::string(form.rx_buf), "\r\nV2.0\r\n");
+    EXPECT_FALSE(form.CommandTimer->isActive());
+    EXPECT_EQ(replying.wire_bytes(), "\rVER\r");
+}
+
+TEST_F(FakeOnCom1, ABlockAsLargeAsTheFreeSpaceIsSentAndOneByteMoreIsRefused)
+{
+    const std::string block(form.ApdComPort1->GetOutBuffFree(), 'B');
+    form.SendByte(static_cast<int32_t>(block.size()), block.data());
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 0);
+    ASSERT_TRUE(pump_until([&] { return line.sent().size() == block.size(); }));
+
+    const std::string tooLarge(form.ApdComPort1->GetOutBuffFree() + 1u, 'C');
+    form.SendByte(static_cast<int32_t>(tooLarge.size()), tooLarge.data());
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+    EXPECT_EQ(f.dialogs.messages,
+              std::vector<std::string>{"Error! Communications Port Output Buffer Overflow. Cancel upload."});
+    pump_for(50);
+    EXPECT_EQ(line.sent().size(), block.size());
+}
+
+TEST_F(FakeOnCom1, ATextAsLongAsTheFreeSpaceIsRefusedWithoutRaisingTheStop)
+{
+    form.SendString(std::string(form.ApdComPort1->GetOutBuffFree(), 'T'));
+    EXPECT_EQ(f.dialogs.messages,
+              std::vector<std::string>{"Error! Communications Port Output Buffer Overflow"});
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 0);
+    form.SendString("AB");
+    ASSERT_TRUE(pump_until([&] { return line.sent() == "AB"; }));
+}
+
+TEST_F(FakeOnCom1, AVanishingDeviceStopsTheRunAndReadsAsClosed)
+{
+    line.vanish();
+    ASSERT_TRUE(pump_until([&] { return !f.dialogs.messages.empty(); }));
+    EXPECT_EQ(f.dialogs.messages[0], "Note: COM Port #1 is not responding.");
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+    EXPECT_FALSE(form.ApdComPort1->Open());
+    EXPECT_EQ(form.ComNumberLabel->text(), "None");
+    EXPECT_FALSE(form.SendCOMCmd_GetPrompt("\r"));
+}
+
+TEST_F(FakeOnCom1, BackspaceTypedWithThePortOpenReachesTheUnitAs8_32_8)
+{
+    char key = '\b';
+    form.AdTerminal1KeyPress(key);
+    EXPECT_EQ(key, 0);
+    ASSERT_TRUE(pump_until([&] { return line.sent() == std::string("\b \b"); }));
+}
