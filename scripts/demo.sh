@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: flashes the example image into the unit simulator over a pseudo-terminal.
+# The demo: Kestrin in automatic mode against the unit simulator over a pseudo-terminal.
 # Starts kestrin-unit-sim on a pseudo-terminal, maps COM1 to it and runs Kestrin in automatic mode
 # on examples/LoaderDefault.ini and examples/demo.sld. Without a display it runs offscreen in
 # unattended mode and prints the journal.
