@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -78,5 +79,26 @@ TEST(SerialLinkSlow, CtsHeldLowEndsTheBlockWithTheDrainMessage)
     EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{
                                       "Error! Output Buffer never empties. Check RS232 connection. "
                                       "Cancel upload."});
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+}
+
+TEST(SerialLinkSlow, CtsDroppingAfterTheBlockLeftEndsWithTheCtsMessage)
+{
+    FakeLine line;
+    ComMapping mapping{{{1, "/dev/fake-com1"}}};
+    FormFixture f;
+    TKestrinForm& form = f.form();
+    form.ApdComPort1->SetDeviceFactory(line.factory());
+    form.ApdComPort1->SetComNumber(1);
+    form.ApdComPort1->SetOpen(true);
+    line.set_draining(false); // the block waits in the device until the timer below lets it go
+    QTimer::singleShot(20, [&] {
+        line.set_cts(false);
+        form.ApdComPort1->FlushOutBuffer(); // the block has left; CTS is down after it
+    });
+    const std::string block(2000, 'E');
+    form.SendByte(2000, block.data());
+    EXPECT_EQ(f.dialogs.messages,
+              std::vector<std::string>{"Error! CTS line not set. Check RS232 connection. Cancel upload."});
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
 }

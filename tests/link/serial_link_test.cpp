@@ -165,3 +165,34 @@ TEST_F(FakeOnCom1, BackspaceTypedWithThePortOpenReachesTheUnitAs8_32_8)
     EXPECT_EQ(key, 0);
     ASSERT_TRUE(pump_until([&] { return line.sent() == std::string("\b \b"); }));
 }
+
+TEST_F(UnitOnCom1, TheUseComBoxClosesAnOpenPortAndReportsWhenNoPortAnswers)
+{
+    FormFixture f;
+    TKestrinForm& form = f.form();
+    ASSERT_EQ(form.check_com(1), 1);
+    form.ComCheckBox->setChecked(true); // the port is open: nothing to do
+    EXPECT_TRUE(form.ApdComPort1->Open());
+    form.ComCheckBox->setChecked(false);
+    EXPECT_FALSE(form.ApdComPort1->Open());
+    EXPECT_TRUE(f.dialogs.messages.empty());
+}
+
+TEST(SerialLinkFallback, NoPortAndNoneConfiguredLeavesTheButtonsDisabledWithItsText)
+{
+    ComMapping mapping{{{16, "/nonexistent/kestrin-test-port"}}};
+    FormFixture f;
+    TKestrinForm& form = f.form();
+    form.FormShow();
+    EXPECT_EQ(f.dialogs.statuses, std::vector<std::string>{
+                                      "Unable to open Hardware through COM ports. Select new COM "
+                                      "port before proceeding"});
+    EXPECT_FALSE(form.PickButton->isEnabled());
+    EXPECT_FALSE(form.ApdComPort1->Open());
+
+    form.ComCheckBox->setChecked(true); // the search finds nothing
+    EXPECT_FALSE(form.ComCheckBox->isChecked());
+    EXPECT_EQ(f.dialogs.messages,
+              std::vector<std::string>{"Unable to use Com Ports. Please make sure no one else is "
+                                       "using the Hardware thru the Com Ports"});
+}
