@@ -134,6 +134,7 @@ public:
 
     static constexpr int kScriptSlots = 300;
     static constexpr int kScriptSlotSize = 210;
+    static constexpr int kMaxCommandLineLength = 199;
     char script_lines[kScriptSlots][kScriptSlotSize] = {};
     int32_t script_line_no = 0;
     int32_t script_char_no = 0;
@@ -157,7 +158,8 @@ public:
     int get_file_checksum();
     int get_date();
     void UploadButtonClick();
-    bool send_image_block(class ImageFileReader& image, int32_t count);
+    void send_image_block(class ImageFileReader& image, int32_t count);
+    void stream_image(class ImageFileReader& image);
     void check_prompt_after_upload();
 
     uint32_t file_checksum = 0;

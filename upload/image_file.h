@@ -1,0 +1,65 @@
+#pragma once
+// What the unit is told about a flash image before it is sent: its length, its checksum, its
+// date text, and the upload header line that carries them; and the file opened for the transfer.
+//
+// The checksum is the plain byte sum of the whole file truncated to 16 bits (no initial value, no
+// complement, no carry folding): the bytes "abc" give 0x126. The file is read whole, as raw
+// bytes; a read that fails before the end (a directory, a failing disk) makes the sum worthless,
+// and so does a file longer than the header's length field can say (2147483647 bytes).
+//
+// The date text is the file's last-write time in local time at the 2-second resolution of a DOS
+// date: month/day/year_hour:minutes:seconds, month, day and hour without leading zeros, minutes
+// and seconds with two digits, the seconds rounded down to even (7/4/2003_9:05:08). A time
+// outside the DOS range is clamped to its ends: 1/1/1980_0:00:00 and 12/31/2107_23:59:58.
+//
+//   ImageFileReader(path)         the file open for reading raw bytes, closed when destroyed;
+//     is_open()
+//     read(buffer, n)             the count read: short at the end of the file or on an error
+//     failed()                    not open, or a read failed
+//     write_time()                the file's last-write time
+//   sum_image_file(path)          the file's length and checksum, or why there are none
+//   image_file_time(path)         the file's last-write time; nothing when it does not open
+//   dos_date_text(time)           the date text of a time
+//   upload_header_line(...)       "%s %s %d %x %s\r": word, address, length in decimal,
+//                                 checksum in lower-case hex without leading zeros, version
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class ImageFileReader {
+public:
+    explicit ImageFileReader(const std::string& path);
+    ~ImageFileReader();
+    ImageFileReader(const ImageFileReader&) = delete;
+    ImageFileReader& operator=(const ImageFileReader&) = delete;
+
+    bool is_open() const { return file_ != nullptr; }
+    size_t read(void* buffer, size_t count);
+    bool failed() const;
+    std::optional<std::time_t> write_time() const;
+
+private:
+    std::FILE* file_;
+};
+
+enum class ImageReadResult { ok, cannot_open, read_failed, too_large };
+
+struct ImageSum {
+    ImageReadResult result = ImageReadResult::cannot_open;
+    uint32_t checksum = 0; // 0..65535
+    int32_t length = 0;
+};
+
+ImageSum sum_image_file(const std::string& path);
+
+std::optional<std::time_t> image_file_time(const std::string& path);
+
+std::string dos_date_text(std::time_t time);
+
+std::string upload_header_line(std::string_view word, std::string_view address, int32_t length,
+                               uint32_t checksum, std::string_view version);
