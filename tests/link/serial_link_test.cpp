@@ -5,6 +5,7 @@
 
 #include "app/fixed_text.h"
 #include "serial/com_port.h"
+#include "serial/status_light.h"
 #include "upload/progress_form.h"
 
 #include <QAction>
@@ -195,4 +196,18 @@ TEST(SerialLinkFallback, NoPortAndNoneConfiguredLeavesTheButtonsDisabledWithItsT
     EXPECT_EQ(f.dialogs.messages,
               std::vector<std::string>{"Unable to use Com Ports. Please make sure no one else is "
                                        "using the Hardware thru the Com Ports"});
+}
+
+TEST_F(UnitOnCom1, SearchFindsTheUnitEnablesTheButtonsAndStartsTheLamps)
+{
+    FormFixture f;
+    TKestrinForm& form = f.form();
+    form.disable_btns();
+    form.SearchAllMenu->trigger();
+    EXPECT_TRUE(form.ApdComPort1->Open());
+    EXPECT_TRUE(form.ComCheckBox->isChecked());
+    EXPECT_FALSE(form.ComCheckBox->isEnabled());
+    EXPECT_TRUE(form.PickButton->isEnabled());
+    EXPECT_TRUE(form.ApdSLController1->Monitoring());
+    EXPECT_EQ(f.dialogs.statuses, std::vector<std::string>{"Established communication on COM 1"});
 }
