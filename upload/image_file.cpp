@@ -67,12 +67,16 @@ std::optional<std::time_t> image_file_time(const std::string& path)
 
 std::string dos_date_text(std::time_t time)
 {
+    constexpr const char* kFirst = "1/1/1980_0:00:00";
+    constexpr const char* kLast = "12/31/2107_23:59:58";
     std::tm local{};
-    const bool converted = localtime_r(&time, &local) != nullptr;
-    if (!converted || local.tm_year + 1900 < kFirstDosYear)
-        return "1/1/1980_0:00:00";
+    // Only a time whose year does not fit an int fails to convert.
+    if (!localtime_r(&time, &local))
+        return time < 0 ? kFirst : kLast;
+    if (local.tm_year + 1900 < kFirstDosYear)
+        return kFirst;
     if (local.tm_year + 1900 > kLastDosYear)
-        return "12/31/2107_23:59:58";
+        return kLast;
     char text[72];
     std::snprintf(text, sizeof text, "%d/%d/%d_%d:%02d:%02d", local.tm_mon + 1, local.tm_mday,
                   local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec / 2 * 2);

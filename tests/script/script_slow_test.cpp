@@ -1,0 +1,227 @@
+// Scripts against the simulated unit, with the exact bytes on the wire: the road of one upload,
+// loader mode, the prompt waits and every way a run stops. These wait out the unit's time
+// limits (7.4 s loader probes, the 4 s before the image, 6.6 s and 22 s prompt checks).
+
+#include "tests/script/unit_run.h"
+
+#include "upload/image_file.h"
+
+#include <sys/stat.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const std::string kSuccess = "SUCCESS. Reading script file complete";
+const std::string kTerminated = "Script file reading terminated by user/error(s).";
+const std::string kLoaderProbes = "\rLOADR\r\n\r\r\r"; // the text ^M, the loader command, 3 probes
+
+// 1234 bytes whose sum is 0x1A2B, CR, LF and Ctrl-Z among them.
+std::string image_1234()
+{
+    std::string bytes(1234, '\x05');
+    for (int i = 0; i < 529; ++i)
+        bytes[static_cast<size_t>(i)] = '\x06';
+    // Ten bytes of 5 become 13 + 10 + 26 + 1 and six zeros: the sum stays.
+    const char special[10] = {'\r', '\n', '\x1a', '\x01', 0, 0, 0, 0, 0, 0};
+    bytes.replace(600, 10, special, 10);
+    return bytes;
+}
+
+void write_image(FormFixture& f, const std::string& name, const std::string& bytes, int year,
+                 int month, int day, int hour, int minute, int second)
+{
+    const std::string path = f.dir.write(name, bytes);
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    const std::time_t time = std::mktime(&t);
+    const timespec times[2] = {{time, 0}, {time, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+long long event_number(const std::vector<std::string>& events, const std::string& prefix)
+{
+    for (const std::string& event : events)
+        if (event.rfind(prefix + " ", 0) == 0)
+            return std::stoll(event.substr(prefix.size() + 1));
+    return -1;
+}
+
+} // namespace
+
+TEST(ScriptRoad, OneUploadFromNormalModeToSuccess)
+{
+    UnitRun run;
+    const std::string image = image_1234();
+    ASSERT_EQ(sum_image_file(run.fixture.dir.write("probe.bin", image)).checksum, 0x1A2Bu);
+    write_image(run.fixture, "image.bin", image, 2003, 7, 4, 9, 5, 8);
+    EventTimes times(run.sim(), {"image-bytes", "command"});
+
+    EXPECT_EQ(run.script("_TC \"^M\"\n_LF image.bin\n_LA 0x10000\n_LV DATE\n_LD\n_FI\n"), 1);
+
+    const std::string header = "LF 0x10000 1234 1a2b 7/4/2003_9:05:08\r";
+    EXPECT_EQ(run.wire(), "\rLOADR\r\n\r" "\r" + header + image + "\r");
+    EXPECT_TRUE(run.fixture.dialogs.messages.empty());
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kSuccess);
+    EXPECT_EQ(run.saved_image(1), image);
+    const std::vector<std::string> events = run.sim().events();
+    EXPECT_NE(std::find(events.begin(), events.end(),
+                        "header word=LF address=0x10000 length=1234 checksum=1a2b "
+                        "version=7/4/2003_9:05:08"),
+              events.end());
+    EXPECT_NE(std::find(events.begin(), events.end(), "checksum ok 1a2b"), events.end());
+    // 3000 + 1000 ms between the header and the image, post_upload_delay_ms after it.
+    EXPECT_GE(event_number(events, "first-image-byte-ms"), 3990);
+    const auto& stamps = times.join();
+    ASSERT_EQ(stamps.size(), 2u);
+    EXPECT_GE(ms_between(stamps[0], stamps[1]), 3900);
+
+    TKestrinForm& form = run.form();
+    EXPECT_EQ(form.version_set, 0);
+    EXPECT_EQ(form.wait_prompt_char, '>');
+    EXPECT_EQ(form.prompt_wait_ticks, 120);
+    EXPECT_EQ(form.upload_idle, 1);
+    EXPECT_FALSE(run.fixture.windows->ProgressForm->isVisible());
+}
+
+TEST(ScriptLoaderMode, AUnitInNormalModeOnlyStopsTheScript)
+{
+    UnitRun run({"--normal-only"});
+    EXPECT_EQ(run.script("_TC \"^M\"\n_DM \"never\"\n"), 0);
+    EXPECT_EQ(run.wire(), kLoaderProbes + "\r");
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Error! Unit not in Loader Mode! Exiting script"}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
+    EXPECT_EQ(run.form().wait_prompt_char, '#');
+    EXPECT_EQ(run.form().prompt_wait_ticks, 400);
+    EXPECT_EQ(run.form().script_line_no, 0);
+}
+
+TEST(ScriptLoaderMode, ASilentUnitStopsTheScript)
+{
+    UnitRun run({"--silent"});
+    EXPECT_EQ(run.script("_TC \"^M\"\n_DM \"never\"\n"), 0);
+    EXPECT_EQ(run.wire(), kLoaderProbes + "\r");
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Error! Unable to get response from unit(_TC)! Exiting script"}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
+}
+
+TEST(ScriptLoaderMode, AChangedLoaderPromptIsTheOneAwaited)
+{
+    UnitRun run({"--prompts", "#]"});
+    EXPECT_EQ(run.script("_PC \"]\"\n_SC \"LOADR\"\n_TC \"^M\"\n_DM \"in loader mode\"\n"), 1);
+    EXPECT_EQ(run.wire(), "LOADR\r\r");
+    EXPECT_EQ(run.fixture.dialogs.messages, (Strings{"in loader mode"}));
+    EXPECT_EQ(run.form().wait_prompt_char, ']');
+}
+
+TEST(ScriptSendCommand, SendsItsTextAndACarriageReturn)
+{
+    UnitRun run;
+    EXPECT_EQ(run.script("_SC \"AB^MCD\"\n_SC \"\"\n   _SC \"VER\"  x\n"), 1);
+    EXPECT_EQ(run.wire(), "AB\rCD\r\rVER\"  \r");
+}
+
+TEST(ScriptUploadFailures, NoPromptBeforeTheUploadStopsTheRunEvenOnTheLastLine)
+{
+    UnitRun run({"--silent"});
+    run.fixture.dir.write("image.bin", "abc");
+    // The last line has no line feed: it is carried out whole and its failure stops the run.
+    EXPECT_EQ(run.script("_LF image.bin\n_LA 0x10000\n_LV V1\n_LD"), 0);
+    EXPECT_EQ(run.wire(), "\r\r");
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Error! Unable to receive prompt before upload.... Exiting script."}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
+    EXPECT_EQ(run.form().version_set, 1);
+    EXPECT_EQ(run.form().prompt_wait_ticks, 400);
+}
+
+TEST(ScriptUploadFailures, AFileShorterThanItsHeaderSaysIsCancelledAndTheUnitNeverAnswers)
+{
+    UnitRun run;
+    const std::string image = image_1234();
+    run.fixture.dir.write("image.bin", image);
+    run.fixture.dialogs.onMessage = [&](const std::string& text) {
+        if (text == "shrink")
+            std::filesystem::resize_file(run.fixture.dir.path("image.bin"), 1000);
+    };
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"shrink\"\n"
+                         "_LD\n_DM \"never\"\n"),
+              1);
+    // Only bytes that were read went out; the unit still waits for the rest, so the three
+    // carriage returns of the prompt check are image bytes to it.
+    EXPECT_EQ(run.wire(), "LOADR\r\rLF 0x10000 1234 1a2b V1\r" + image.substr(0, 1000) + "\r\r\r");
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"shrink", "Error! Unable to read all 1234 bytes of file image.bin. Cancel upload.",
+                       "Upload cancelled/incomplete!!! Upload for image.bin section was incomplete.",
+                       "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting "
+                       "script."}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
+    EXPECT_EQ(run.form().prompt_wait_ticks, 400);
+    EXPECT_EQ(run.fixture.windows->ProgressForm->cancel_flag, 1);
+}
+
+TEST(ScriptUploadFailures, AnImageThatVanishedBeforeTheTransferStopsTheRun)
+{
+    UnitRun run;
+    run.fixture.dir.write("image.bin", "abc");
+    run.fixture.dialogs.onMessage = [&](const std::string& text) {
+        if (text == "remove")
+            std::filesystem::remove(run.fixture.dir.path("image.bin"));
+    };
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"remove\"\n"
+                         "_LD\n_DM \"never\"\n"),
+              1);
+    EXPECT_EQ(run.wire(), "LOADR\r\rLF 0x10000 3 126 V1\r");
+    EXPECT_EQ(run.fixture.dialogs.messages, (Strings{"remove", "Error opening image.bin.\r"}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
+    EXPECT_EQ(run.form().upload_idle, 1);
+    EXPECT_FALSE(run.fixture.windows->ProgressForm->isVisible());
+}
+
+TEST(ScriptUploadFailures, AMissingImageFileIsReportedAndTheScriptGoesOnWithoutUploading)
+{
+    UnitRun run;
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF missing.bin\n_LA 0x10000\n_LV V1\n_LD\n_FI\n"), 1);
+    EXPECT_EQ(run.wire(), "LOADR\r");
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Error! Unable to open file missing.bin. Cannot upload file."}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kSuccess);
+}
+
+TEST(ScriptWaitPrompt, EndsOnWhicheverPromptTheUnitShows)
+{
+    UnitRun run;
+    run.form().prompt_wait_ticks = 10;
+    run.form().wait_prompt_char = '>';
+    EXPECT_EQ(run.script("_WP\n"), 1);
+    EXPECT_EQ(run.wire(), "\r\r");
+    EXPECT_EQ(run.form().wait_prompt_char, '#');
+}
+
+TEST(ScriptWaitPrompt, EndsWhenTheCancelFlagIsRaised)
+{
+    UnitRun run({"--silent"});
+    run.form().prompt_wait_ticks = 5;
+    QTimer::singleShot(2000, [&] { run.fixture.windows->ProgressForm->cancel_flag = 1; });
+    EXPECT_EQ(run.script("_WP\n_DM \"never\"\n"), 1);
+    EXPECT_TRUE(run.fixture.dialogs.messages.empty());
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
+    EXPECT_GE(run.wire().size(), 3u);
+}
