@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -41,6 +42,20 @@ void enable_timer(QTimer* timer)
 {
     if (!timer->isActive())
         timer->start();
+}
+
+// COM numbers the port can address; a configured number beyond them must not wrap onto another port.
+bool is_com_number(int n)
+{
+    return n >= 1 && n <= UINT16_MAX;
+}
+
+// Moves the port to COM n and opens it there; raises the layer's error when it cannot.
+void open_port_on(TApdComPort& port, int n)
+{
+    port.SetComNumber(static_cast<uint16_t>(n));
+    if (!port.Open())
+        port.SetOpen(true);
 }
 
 void show_number(QLabel* label, long long n)
@@ -80,19 +95,18 @@ void TKestrinForm::SerialDeviceLost()
     cmd_failed = 1;
     ComNumberLabel->setText("None");
     ComNumberLabel->adjustSize();
+    Ethernet1->menuAction()->setEnabled(true); // no serial link is in use any more
     dialogs_->Message(this, "Note: COM Port #" + number(ApdComPort1->ComNumber()) +
                                 " is not responding.");
 }
 
 int32_t TKestrinForm::check_com(int n)
 {
-    if (!IsPortAvailable(static_cast<uint16_t>(n)))
+    if (!is_com_number(n) || !IsPortAvailable(static_cast<uint16_t>(n)))
         return -1;
     bool opened = true;
     try {
-        ApdComPort1->SetComNumber(static_cast<uint16_t>(n));
-        if (!ApdComPort1->Open())
-            ApdComPort1->SetOpen(true);
+        open_port_on(*ApdComPort1, n);
     } catch (const EComError&) {
         dialogs_->Message(this, "Note: COM Port #" + number(n) +
                                     " is not responding/being used by other applications.");
@@ -169,9 +183,8 @@ void TKestrinForm::open_ini_com()
     show_status("Error opening Hardware via COM ports. Select new COM port/check RS232 connection "
                 "before proceeding");
     try {
-        ApdComPort1->SetComNumber(static_cast<uint16_t>(ini_com_number));
-        if (!ApdComPort1->Open())
-            ApdComPort1->SetOpen(true);
+        if (is_com_number(ini_com_number))
+            open_port_on(*ApdComPort1, ini_com_number);
     } catch (const EComError&) {
         ApdComPort1->SetOpen(false);
     }
@@ -329,6 +342,9 @@ void TKestrinForm::send_cmd_wait_capture(int poll_limit)
             cmd_failed = 1;
         }
     }
+    // A wait that failed otherwise (time-out, lost device) must not leave the capture armed: it
+    // would go on taking what the unit sends, and on TCP hide it from the terminal view.
+    rx_capture_on = 0;
     CommandTimer->stop();
 }
 

@@ -57,6 +57,8 @@ void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
     ApdComPort1->PutBlock(bytes, static_cast<uint16_t>(n));
     CommandTimer->stop();
 
+    // A device that vanishes during either wait gives its own notice once its loss is handled;
+    // the block fails at once, without a second message.
     for (int rounds = 0; ApdComPort1->GetOutBuffUsed() != 0;) {
         poll_round();
         if (++rounds >= kDrainRounds) {
@@ -64,10 +66,11 @@ void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
             return;
         }
     }
-    // A device that vanished during the drain has already stopped the upload with its own notice.
-    if (!ApdComPort1->Open())
-        return;
     for (int rounds = 0; !ApdComPort1->GetCTS();) {
+        if (!ApdComPort1->Open()) {
+            ProgressForm->cancel_flag = 1;
+            return;
+        }
         poll_round();
         if (++rounds >= kCtsRounds) {
             cancel("Error! CTS line not set. Check RS232 connection. Cancel upload.");
@@ -77,11 +80,20 @@ void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
     ApdComPort1->FlushOutBuffer();
 }
 
+// The socket may accept part of a block; the unit expects every byte of it, so the rest follows
+// until all of it is accepted or the connection is gone (the send then reports 0).
 void TKestrinForm::SendBlockOnSocket(int32_t n, const char* bytes)
 {
     sleep_ms(1);
     pump_events();
-    while (ClientSocket1->SendBuf(bytes, n) == -1) {
+    for (int32_t sent = 0; sent < n;) {
+        const int accepted = ClientSocket1->SendBuf(bytes + sent, n - sent);
+        if (accepted == 0)
+            break;
+        if (accepted > 0) {
+            sent += accepted;
+            continue;
+        }
         sleep_ms(1);
         pump_events();
     }

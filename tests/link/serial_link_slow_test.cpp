@@ -57,6 +57,7 @@ TEST(SerialLinkSlow, ACommandWithoutAnswerTimesOutStopsTheRunAndFailsTheWait)
     set_text(form.cmd_buf, "VER");
     form.send_cmd_wait_capture(20000);
     EXPECT_EQ(form.cmd_failed, 1);
+    EXPECT_EQ(form.rx_capture_on, 0);
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
     EXPECT_EQ(form.msg_text, "Timeout error! Connection failure! Please check RS232/Ethernet "
                              "connection. Exiting script.");

@@ -95,6 +95,17 @@ TEST_F(UnitOnCom1, NoneRemembersTheLastVerifiedPortAndMenusReport)
     EXPECT_FALSE(form.PickButton->isEnabled());
 }
 
+TEST_F(UnitOnCom1, ANumberBeyondThePortRangeDoesNotWrapOntoAnotherPort)
+{
+    FormFixture f;
+    EXPECT_EQ(f.form().check_com(65537), -1);
+    f.form().ini_com_number = 65537;
+    f.form().open_ini_com();
+    EXPECT_FALSE(f.form().ApdComPort1->Open());
+    EXPECT_EQ(f.form().ComNumberLabel->text(), "None");
+    EXPECT_EQ(unit.wire_bytes(), "");
+}
+
 TEST_F(UnitOnCom1, TheComMenuShowsEachDeviceAsItsToolTip)
 {
     FormFixture f;
@@ -150,13 +161,30 @@ TEST_F(FakeOnCom1, ATextAsLongAsTheFreeSpaceIsRefusedWithoutRaisingTheStop)
 
 TEST_F(FakeOnCom1, AVanishingDeviceStopsTheRunAndReadsAsClosed)
 {
+    form.Ethernet1->menuAction()->setEnabled(false); // as while the serial link was verified
     line.vanish();
     ASSERT_TRUE(pump_until([&] { return !f.dialogs.messages.empty(); }));
     EXPECT_EQ(f.dialogs.messages[0], "Note: COM Port #1 is not responding.");
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
     EXPECT_FALSE(form.ApdComPort1->Open());
     EXPECT_EQ(form.ComNumberLabel->text(), "None");
+    EXPECT_TRUE(form.Ethernet1->menuAction()->isEnabled());
     EXPECT_FALSE(form.SendCOMCmd_GetPrompt("\r"));
+}
+
+TEST_F(FakeOnCom1, ADeviceVanishingWhileABlockWaitsForCtsEndsTheBlockWithOneNotice)
+{
+    line.set_draining(false);
+    QTimer::singleShot(20, [&] {
+        line.set_cts(false);
+        form.ApdComPort1->FlushOutBuffer(); // the block has left; CTS is down after it
+    });
+    QTimer::singleShot(60, [&] { line.vanish(); });
+    const std::string block(2000, 'V');
+    form.SendByte(2000, block.data());
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+    pump_for(100);
+    EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{"Note: COM Port #1 is not responding."});
 }
 
 TEST_F(FakeOnCom1, BackspaceTypedWithThePortOpenReachesTheUnitAs8_32_8)
