@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +18,14 @@ constexpr std::pair<int32_t, speed_t> kRates[] = {
     {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
     {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
+
+// Unix 98 pseudo-terminal slaves have the major numbers 136 to 143.
+bool is_pseudo_terminal(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+           major(st.st_rdev) <= 143;
+}
 
 bool speed_of(int32_t baud, speed_t& speed)
 {
@@ -116,6 +126,7 @@ OpenResult PosixSerialDevice::open(const std::string& path)
         return {classify_open_errno(err), err};
     }
     fd_ = fd;
+    pseudo_terminal_ = is_pseudo_terminal(fd);
     drain(reader_wake_.read_end);
     drain(writer_wake_.read_end);
     return {};
@@ -251,9 +262,12 @@ void PosixSerialDevice::purge_input()
         ::tcflush(fd_, TCIFLUSH);
 }
 
+// A pseudo-terminal has no transmitter: what was written has already reached the program on the
+// other side, which may not have read it yet. Flushing it there would cut bytes out of the
+// middle of what that program receives, so only a real line's untransmitted bytes are dropped.
 void PosixSerialDevice::purge_output()
 {
-    if (fd_ >= 0)
+    if (fd_ >= 0 && !pseudo_terminal_)
         ::tcflush(fd_, TCOFLUSH);
 }
 

@@ -121,6 +121,7 @@ private:
     void set_modem_bit(int bit, bool on);
 
     int fd_ = -1;
+    bool pseudo_terminal_ = false;
     int last_error_ = 0;
     WakePipe reader_wake_;
     WakePipe writer_wake_;

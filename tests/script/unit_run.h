@@ -36,6 +36,7 @@ public:
     {
         form().ApdComPort1->SetComNumber(1);
         form().ApdComPort1->SetOpen(true);
+        form().set_wait_prompt(form().prompt_char2); // as the start-up leaves it
     }
 
     TKestrinForm& form() { return fixture.form(); }
