@@ -225,3 +225,77 @@ TEST(ScriptWaitPrompt, EndsWhenTheCancelFlagIsRaised)
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
     EXPECT_GE(run.wire().size(), 3u);
 }
+
+namespace {
+
+// Images whose length is 0, a whole number of blocks, and a whole number of blocks and a rest.
+class ScriptImageLengths : public ::testing::TestWithParam<size_t> {};
+
+std::string image_of(size_t length)
+{
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>(i * 7 % 256);
+    return bytes;
+}
+
+std::string hex_checksum(const std::string& image)
+{
+    uint32_t sum = 0;
+    for (unsigned char byte : image)
+        sum += byte;
+    char text[8];
+    std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(sum % 65536));
+    return text;
+}
+
+std::string header_v1(const std::string& image)
+{
+    return "LF 0x10000 " + std::to_string(image.size()) + " " + hex_checksum(image) + " V1\r";
+}
+
+} // namespace
+
+TEST_P(ScriptImageLengths, ReachTheUnitWholeAndItsChecksumHolds)
+{
+    UnitRun run;
+    const std::string image = image_of(GetParam());
+    run.fixture.dir.write("image.bin", image);
+
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LP 1\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_FI\n"), 1);
+
+    EXPECT_EQ(run.wire(), "LOADR\r\r" + header_v1(image) + image + "\r");
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kSuccess);
+    EXPECT_TRUE(run.fixture.dialogs.messages.empty());
+    EXPECT_EQ(run.saved_image(1), image);
+    const Strings events = run.sim().events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "checksum ok " + hex_checksum(image)),
+              events.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, ScriptImageLengths, ::testing::Values(0u, 4000u, 4500u),
+                         [](const auto& test) { return "Bytes" + std::to_string(test.param); });
+
+TEST(ScriptUploadFailures, ALinkDroppedInTheMiddleOfTheImageStopsTheRun)
+{
+    UnitRun run({"--drop-after", "1000"});
+    const std::string image = image_of(4500);
+    run.fixture.dir.write("image.bin", image);
+
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"), 1);
+
+    // The unit takes what reached it before it dropped the link: at least 1000 image bytes, all
+    // of them the image's own, in order.
+    const std::string sent = "LOADR\r\r" + header_v1(image) + image;
+    const std::string wire = run.wire();
+    EXPECT_GE(wire.size(), sent.size() - image.size() + 1000);
+    EXPECT_LT(wire.size(), sent.size());
+    EXPECT_TRUE(sent.compare(0, wire.size(), wire) == 0) << "the wire is no prefix of the upload";
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Note: COM Port #1 is not responding.",
+                       "Upload cancelled/incomplete!!! Upload for image.bin section was incomplete."}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
+    EXPECT_FALSE(run.form().ApdComPort1->Open());
+    EXPECT_EQ(run.form().upload_idle, 1);
+    EXPECT_FALSE(run.fixture.windows->ProgressForm->isVisible());
+}

@@ -100,6 +100,7 @@ public:
         std::lock_guard lk(line_->m_);
         line_->held_.clear();
         ++line_->output_purges_;
+        line_->sent_at_purges_.push_back(line_->sent_.size());
     }
     void close() override
     {
@@ -189,6 +190,11 @@ int FakeLine::output_purges() const
 {
     std::lock_guard lk(m_);
     return output_purges_;
+}
+std::vector<size_t> FakeLine::sent_at_output_purges() const
+{
+    std::lock_guard lk(m_);
+    return sent_at_purges_;
 }
 bool FakeLine::is_open() const
 {

@@ -37,6 +37,9 @@ public:
     bool rts() const;
     int input_purges() const;
     int output_purges() const;
+    // How many bytes had been sent when each output flush came, in order: a sender that flushes
+    // after every block shows its block sizes as the steps between these.
+    std::vector<size_t> sent_at_output_purges() const;
     bool is_open() const;
 
     SerialDeviceFactory factory();
@@ -63,6 +66,7 @@ private:
     int write_errno_ = 0;
     int input_purges_ = 0;
     int output_purges_ = 0;
+    std::vector<size_t> sent_at_purges_;
     bool wake_reader_ = false;
     bool wake_writer_ = false;
 };
