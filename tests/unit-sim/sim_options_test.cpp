@@ -79,7 +79,7 @@ TEST(LinePacer, LetsThroughATenthOfTheBaudRatePerSecond)
     std::size_t passed = 0;
     for (auto now = start; now < start + 10s; now += 1ms) {
         const std::size_t allowed = pacer.allowance(now);
-        pacer.consume(allowed);
+        pacer.consume(allowed, true);
         passed += allowed;
     }
     EXPECT_NEAR(static_cast<double>(passed), 9600.0, 4.0);  // the first bucketful comes on top
@@ -90,7 +90,7 @@ TEST(LinePacer, SavesUpNoCreditWhileTheLineIsIdle)
     const auto start = LinePacer::Clock::time_point{};
     LinePacer pacer(9600, start);  // 960 bytes per second, a 4 ms bucket holds 3
     EXPECT_EQ(pacer.allowance(start + 10s), 3u);
-    pacer.consume(3);
+    pacer.consume(3, false);
     EXPECT_EQ(pacer.allowance(start + 10s), 0u);
     const auto wait = pacer.wait_for_byte(start + 10s);
     EXPECT_GT(wait, 0us);
@@ -102,10 +102,10 @@ TEST(LinePacer, ABusyLineCatchesUpAfterALateWakeUp)
 {
     const auto start = LinePacer::Clock::time_point{};
     LinePacer pacer(9600, start);
-    pacer.consume(pacer.allowance(start));  // bytes were waiting: busy
+    pacer.consume(pacer.allowance(start), true);  // bytes still wait: busy
     EXPECT_EQ(pacer.allowance(start + 50ms), 48u);
     EXPECT_EQ(pacer.allowance(start + 1s), 96u);  // at most 100 ms of credit
-    pacer.consume(10);  // fewer than allowed: the line went idle
+    pacer.consume(10, false);  // nothing waits any more: the line went idle
     EXPECT_EQ(pacer.allowance(start + 2s), 3u);
 }
 

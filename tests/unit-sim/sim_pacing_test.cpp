@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -50,6 +51,29 @@ TEST(SimPacing, TheUnitReadsAnImageAtTheLineRate)
     ASSERT_TRUE(image_ms);
     const double unit_seconds = std::atof(image_ms->c_str() + 9) / 1000.0;
     EXPECT_NEAR(unit_seconds, (length - 1) / 960.0, 3.0 * 0.02);
+}
+
+TEST(SimPacing, AnIdlePauseBeforeTheImageSavesUpNoBurst)
+{
+    const std::string pty = ptyPath("idle");
+    SimProcess sim({"--pty", pty, "--baud", "9600"});
+    ASSERT_TRUE(sim.started()) << sim.errors();
+    WirePeer peer = WirePeer::openPty(pty);
+    peer.send("LOADR\r");
+    ASSERT_EQ(peer.readUntil(">", kWait), "LOADR\r\n>");
+    const std::size_t length = 960;  // one second at 960 bytes per second
+    peer.send("LF 0 " + std::to_string(length) + " 0 V\r");
+    ASSERT_EQ(peer.readUntil("V\r\n", kWait), "LF 0 960 0 V\r\n");
+    std::this_thread::sleep_for(1000ms);  // as Kestrin waits for the unit to erase
+
+    peer.send(std::string(length, '\0'));
+    ASSERT_EQ(peer.readUntil(">", kWait), "UPLOAD OK\r\n>");
+    const auto image_ms = sim.waitForEvent("image-ms", kWait);
+    ASSERT_TRUE(image_ms);
+    // Only the few bytes an idle receiver holds (4 ms of the line) may come at once.
+    const double unit_ms = std::atof(image_ms->c_str() + 9);
+    EXPECT_GE(unit_ms, (length - 1 - 4) / 0.96 - 1);
+    EXPECT_LE(unit_ms, (length - 1) / 0.96 * 1.02);
 }
 
 TEST(SimPacing, TheUnitSendsAtTheLineRate)

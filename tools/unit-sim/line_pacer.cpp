@@ -1,7 +1,6 @@
 #include "tools/unit-sim/line_pacer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace unit_sim {
@@ -39,11 +38,11 @@ std::size_t LinePacer::allowance(Clock::time_point now)
     return static_cast<std::size_t>(tokens_);
 }
 
-void LinePacer::consume(std::size_t count)
+void LinePacer::consume(std::size_t count, bool more_waiting)
 {
     if (!paced())
         return;
-    busy_ = static_cast<double>(count) >= std::floor(tokens_);
+    busy_ = more_waiting;
     tokens_ = std::max(0.0, tokens_ - static_cast<double>(count));
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace unit_sim {
@@ -22,6 +23,14 @@ void on_stop_signal(int)
     const char byte = 1;
     [[maybe_unused]] const auto ignored = write(g_stop_pipe[1], &byte, 1);
     errno = saved_errno;
+}
+
+// Whether more received bytes wait in the link after a read: a pseudo-terminal and a socket
+// both answer FIONREAD.
+bool bytes_waiting(int fd)
+{
+    int count = 0;
+    return ::ioctl(fd, FIONREAD, &count) == 0 && count > 0;
 }
 
 bool is_disconnect(int error)
@@ -105,13 +114,15 @@ ServeEnd UnitLink::serve(int fd)
         const short seen = fds[0].revents;
         if ((seen & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (seen & POLLIN) == 0)
             return ServeEnd::peer_closed;
+        // The credit is taken anew when the bytes move: the poll may have slept through an idle
+        // line, and credit counted before that sleep would let a burst through afterwards.
         Step step = Step::go_on;
         if ((seen & POLLIN) != 0)
-            step = receive(fd, rx_allowance);
+            step = receive(fd, rx_pacer_.allowance(Clock::now()));
         if (drop_requested_)
             return ServeEnd::dropped;
         if (step == Step::go_on && (seen & POLLOUT) != 0)
-            step = transmit(fd, tx_allowance);
+            step = transmit(fd, tx_pacer_.allowance(Clock::now()));
         if (step != Step::go_on)
             return step == Step::failed ? ServeEnd::failed : ServeEnd::peer_closed;
     }
@@ -132,7 +143,7 @@ UnitLink::Step UnitLink::receive(int fd, std::size_t allowance)
         return Step::failed;
     }
     const auto received = static_cast<std::size_t>(count);
-    rx_pacer_.consume(received);
+    rx_pacer_.consume(received, bytes_waiting(fd));
     if (wire_log_fd_ >= 0 && write(wire_log_fd_, buffer, received) != count)
         event("error wire-log " + error_text());
     unit_.feed(std::string_view(buffer, received), Clock::now());
@@ -152,11 +163,11 @@ UnitLink::Step UnitLink::transmit(int fd, std::size_t allowance)
         return Step::failed;
     }
     const auto sent = static_cast<std::size_t>(count);
-    tx_pacer_.consume(sent);
     queued_bytes_ -= sent;
     front.bytes.erase(0, sent);
     if (front.bytes.empty())
         output_.pop_front();
+    tx_pacer_.consume(sent, !output_.empty());
     if (queued_bytes_ < kMaxQueuedOutput / 2)
         overflowing_ = false;
     return Step::go_on;
