@@ -2,6 +2,7 @@
 // time-out and the 15000-round drain wait.
 
 #include "tests/link/link_test_support.h"
+#include "tests/support/fake_com1.h"
 
 #include "app/fixed_text.h"
 #include "serial/com_port.h"
@@ -67,13 +68,10 @@ TEST(SerialLinkSlow, ACommandWithoutAnswerTimesOutStopsTheRunAndFailsTheWait)
 
 TEST(SerialLinkSlow, CtsHeldLowEndsTheBlockWithTheDrainMessage)
 {
-    FakeLine line;
-    ComMapping mapping{{{1, "/dev/fake-com1"}}};
-    FormFixture f;
-    TKestrinForm& form = f.form();
-    form.ApdComPort1->SetDeviceFactory(line.factory());
-    form.ApdComPort1->SetComNumber(1);
-    form.ApdComPort1->SetOpen(true);
+    FakeCom1 com1;
+    FakeLine& line = com1.line;
+    FormFixture& f = com1.f;
+    TKestrinForm& form = com1.form;
     line.set_cts(false);
     const std::string block(2000, 'D');
     form.SendByte(2000, block.data());
@@ -85,13 +83,10 @@ TEST(SerialLinkSlow, CtsHeldLowEndsTheBlockWithTheDrainMessage)
 
 TEST(SerialLinkSlow, CtsDroppingAfterTheBlockLeftEndsWithTheCtsMessage)
 {
-    FakeLine line;
-    ComMapping mapping{{{1, "/dev/fake-com1"}}};
-    FormFixture f;
-    TKestrinForm& form = f.form();
-    form.ApdComPort1->SetDeviceFactory(line.factory());
-    form.ApdComPort1->SetComNumber(1);
-    form.ApdComPort1->SetOpen(true);
+    FakeCom1 com1;
+    FakeLine& line = com1.line;
+    FormFixture& f = com1.f;
+    TKestrinForm& form = com1.form;
     line.set_draining(false); // the block waits in the device until the timer below lets it go
     QTimer::singleShot(20, [&] {
         line.set_cts(false);

@@ -2,6 +2,7 @@
 // captures, the transmit checks and a vanishing device.
 
 #include "tests/link/link_test_support.h"
+#include "tests/support/fake_com1.h"
 
 #include "app/fixed_text.h"
 #include "serial/com_port.h"
@@ -27,19 +28,7 @@ struct UnitOnCom1 : ::testing::Test {
     ComMapping mapping{{{1, unit.pty}, {2, tmp.path().toStdString() + "/absent"}}};
 };
 
-struct FakeOnCom1 : ::testing::Test {
-    FakeLine line;
-    ComMapping mapping{{{1, "/dev/fake-com1"}}};
-    FormFixture f;
-    TKestrinForm& form = f.form();
-
-    void SetUp() override
-    {
-        form.ApdComPort1->SetDeviceFactory(line.factory());
-        form.ApdComPort1->SetComNumber(1);
-        form.ApdComPort1->SetOpen(true);
-    }
-};
+struct FakeOnCom1 : ::testing::Test, FakeCom1 {};
 
 } // namespace
 

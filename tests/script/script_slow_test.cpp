@@ -4,11 +4,9 @@
 
 #include "tests/script/unit_run.h"
 
+#include "tests/support/file_times.h"
 #include "upload/image_file.h"
 
-#include <sys/stat.h>
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <QTimer>
@@ -37,23 +35,6 @@ std::string image_1234()
     return bytes;
 }
 
-void write_image(FormFixture& f, const std::string& name, const std::string& bytes, int year,
-                 int month, int day, int hour, int minute, int second)
-{
-    const std::string path = f.dir.write(name, bytes);
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    const std::time_t time = std::mktime(&t);
-    const timespec times[2] = {{time, 0}, {time, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 long long event_number(const std::vector<std::string>& events, const std::string& prefix)
 {
     for (const std::string& event : events)
@@ -69,7 +50,7 @@ TEST(ScriptRoad, OneUploadFromNormalModeToSuccess)
     UnitRun run;
     const std::string image = image_1234();
     ASSERT_EQ(sum_image_file(run.fixture.dir.write("probe.bin", image)).checksum, 0x1A2Bu);
-    write_image(run.fixture, "image.bin", image, 2003, 7, 4, 9, 5, 8);
+    set_write_time(run.fixture.dir.write("image.bin", image), local_time(2003, 7, 4, 9, 5, 8));
     EventTimes times(run.sim(), {"image-bytes", "command"});
 
     EXPECT_EQ(run.script("_TC \"^M\"\n_LF image.bin\n_LA 0x10000\n_LV DATE\n_LD\n_FI\n"), 1);

@@ -4,9 +4,7 @@
 #include "app/fixed_text.h"
 #include "app/terminal_view.h"
 #include "serial/com_port.h"
-#include "tests/serial/fake_serial_device.h"
-#include "tests/serial/serial_test_support.h"
-#include "tests/support/form_fixture.h"
+#include "tests/support/fake_com1.h"
 #include "upload/progress_form.h"
 
 #include <QAction>
@@ -32,20 +30,13 @@ struct Sample {
     int bar_maximum;
 };
 
-struct UploadOnFakeCom1 : ::testing::Test {
-    FakeLine line;
-    ComMapping mapping{{{1, "/dev/fake-com1"}}};
-    FormFixture f;
-    TKestrinForm& form = f.form();
+struct UploadOnFakeCom1 : ::testing::Test, FakeCom1 {
     std::vector<Sample> samples;
     QTimer watcher;
     size_t answered_at = 0;
 
     void SetUp() override
     {
-        form.ApdComPort1->SetDeviceFactory(line.factory());
-        form.ApdComPort1->SetComNumber(1);
-        form.ApdComPort1->SetOpen(true);
         form.post_upload_delay_ms = 0;
         // Notes the window while the progress window shows, and answers each carriage return that follows
         // the image with the loader prompt, as the unit does once it has its image.

@@ -128,20 +128,26 @@ ServeEnd UnitLink::serve(int fd)
     }
 }
 
+// What a failed read or write of the link means, from errno: try again, the peer has gone, or the
+// link has failed (logged).
+UnitLink::Step UnitLink::step_after_io_error()
+{
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return Step::go_on;
+    if (is_disconnect(errno))
+        return Step::peer_closed;
+    event("error link " + error_text());
+    return Step::failed;
+}
+
 UnitLink::Step UnitLink::receive(int fd, std::size_t allowance)
 {
     char buffer[kReadChunk];
     const ssize_t count = read(fd, buffer, std::min(allowance, sizeof buffer));
     if (count == 0)
         return Step::peer_closed;
-    if (count < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-            return Step::go_on;
-        if (is_disconnect(errno))
-            return Step::peer_closed;
-        event("error link " + error_text());
-        return Step::failed;
-    }
+    if (count < 0)
+        return step_after_io_error();
     const auto received = static_cast<std::size_t>(count);
     rx_pacer_.consume(received, bytes_waiting(fd));
     if (wire_log_fd_ >= 0 && write(wire_log_fd_, buffer, received) != count)
@@ -154,14 +160,8 @@ UnitLink::Step UnitLink::transmit(int fd, std::size_t allowance)
 {
     Chunk& front = output_.front();
     const ssize_t count = write(fd, front.bytes.data(), std::min(allowance, front.bytes.size()));
-    if (count < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-            return Step::go_on;
-        if (is_disconnect(errno))
-            return Step::peer_closed;
-        event("error link " + error_text());
-        return Step::failed;
-    }
+    if (count < 0)
+        return step_after_io_error();
     const auto sent = static_cast<std::size_t>(count);
     queued_bytes_ -= sent;
     front.bytes.erase(0, sent);

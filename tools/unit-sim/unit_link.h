@@ -73,6 +73,7 @@ private:
 
     enum class Step { go_on, peer_closed, failed };
 
+    Step step_after_io_error();
     Step receive(int fd, std::size_t allowance);
     Step transmit(int fd, std::size_t allowance);
     bool output_ready(Clock::time_point now) const;
