@@ -41,6 +41,7 @@ void QtDialogs::Message(QWidget* owner, std::string_view text)
 {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), latin1(text),
                     QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -51,6 +52,7 @@ bool QtDialogs::Question(QWidget* owner, std::string_view caption, std::string_v
     const auto accept = yesNo ? QMessageBox::Yes : QMessageBox::Ok;
     const auto reject = yesNo ? QMessageBox::No : QMessageBox::Cancel;
     QMessageBox box(QMessageBox::Question, latin1(caption), latin1(text), accept | reject, owner);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(accept);
     return box.exec() == accept;
 }

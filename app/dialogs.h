@@ -6,7 +6,8 @@
 // Texts are the system's own single-byte texts (no character-set conversion): they are shown as
 // Latin-1.
 //
-//   QtDialogs          shows the modal Qt dialog with the buttons the caller names.
+//   QtDialogs          shows the modal Qt dialog with the buttons the caller names; a box's
+//                      text is plain text, never markup (a carriage return breaks its line).
 //   UnattendedDialogs  shows nothing; each dialog writes one journal line to standard error and
 //                      returns at once:
 //                        message: TEXT

@@ -126,11 +126,23 @@ public:
     int cmd_LV(std::string_view line);
     int cmd_LD(std::string_view line);
     int cmd_PC(std::string_view line);
+    int cmd_QC(std::string_view line);
+    int cmd_CE(std::string_view line);
+    int cmd_CS(std::string_view line);
+    int cmd_CN(std::string_view line);
     int cmd_FI(std::string_view line);
+    int cmd_DQ(std::string_view line);
+    int cmd_DO(std::string_view line);
+    int cmd_DC(std::string_view line);
     int cmd_WP(std::string_view line);
     int cmd_LT(std::string_view line);
     bool probe_prompt();
     bool ensure_loader_prompt(std::string_view text);
+    using AnswerTest = bool (*)(std::string_view answer, std::string_view text);
+    int run_if_answer(std::string_view line, AnswerTest test);
+    int run_if_operator_chose(std::string_view line, uint8_t ok);
+    int run_nested(std::string_view line, std::string_view command);
+    void report_too_many_script_lines();
 
     static constexpr int kScriptSlots = 300;
     static constexpr int kScriptSlotSize = 210;
@@ -139,6 +151,7 @@ public:
     int32_t script_line_no = 0;
     int32_t script_char_no = 0;
     uint8_t script_done = 0;
+    int32_t nesting_depth = 0; // conditional commands whose nested command is running
     std::string ini_open_initial_dir = "..";
 
     // Command state: lives for the whole program run

@@ -315,8 +315,12 @@ void TKestrinForm::send_cmd()
 void TKestrinForm::send_cmd_wait_capture(int poll_limit)
 {
     const bool ethernetAtStart = ClientSocket1->Active();
-    if (!ApdComPort1->Open() && !ethernetAtStart)
+    if (!ApdComPort1->Open() && !ethernetAtStart) {
+        // Without a link there is no reply: an earlier one must not pass for it.
+        rx_buf[0] = '\0';
+        cmd_failed = 1;
         return;
+    }
     rx_capture_on = 0;
     cmd_failed = 0;
     rx_buf[0] = '\0';

@@ -30,12 +30,29 @@ std::optional<std::string_view> word_argument(std::string_view line)
     return start == std::string_view::npos ? std::string_view{} : line.substr(start);
 }
 
-std::string replace_caret_m(std::string_view text, char with)
+std::optional<CompareArgument> compare_argument(std::string_view line)
+{
+    const size_t open = line.find('"');
+    if (open == std::string_view::npos)
+        return std::nullopt;
+    const size_t close = line.find('"', open + 1);
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    const size_t command = line.find_first_not_of(' ', close + 1);
+    return CompareArgument{line.substr(open + 1, close - open - 1),
+                           command == std::string_view::npos ? std::string_view{}
+                                                             : line.substr(command)};
+}
+
+namespace {
+
+// Every pair `first` `second` becomes the one character `with`, left to right.
+std::string replace_pairs(std::string_view text, char first, char second, char with)
 {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '^' && i + 1 < text.size() && text[i + 1] == 'M') {
+        if (text[i] == first && i + 1 < text.size() && text[i + 1] == second) {
             out += with;
             ++i;
         } else {
@@ -43,6 +60,18 @@ std::string replace_caret_m(std::string_view text, char with)
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string replace_caret_m(std::string_view text, char with)
+{
+    return replace_pairs(text, '^', 'M', with);
+}
+
+std::string replace_line_escapes(std::string_view text)
+{
+    return replace_pairs(replace_pairs(text, '\\', 'r', '\r'), '\\', 'n', '\n');
 }
 
 int32_t leading_integer(std::string_view word)

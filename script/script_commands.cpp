@@ -1,8 +1,10 @@
 // The command dispatcher and the script's commands that drive the unit and the upload.
 //
 // exec_script_line carries out the command line in slot script_line_no: it tries the keywords in
-// a fixed order (the query and condition commands take their places in that order), runs the
-// first that matches, and advances to the next slot unless the command stopped the script. The
+// a fixed order (the query and condition commands, script/query_commands.cpp, take their places
+// in that order), runs the first that matches, and advances to the next slot unless the command
+// stopped the script. A slot beyond the table stops the script, so that no command is ever
+// skipped in silence. The
 // upload chain _LF, _LA, _LV, _LD is a small state machine over image_file_set, load_address_set
 // and version_set: a step out of turn is ignored, and every image needs its own chain.
 
@@ -44,9 +46,14 @@ constexpr ScriptCommand kCommands[] = {
     {"_LV", &TKestrinForm::cmd_LV, &TKestrinForm::load_address_set},
     {"_LD", &TKestrinForm::cmd_LD, &TKestrinForm::version_set},
     {"_PC", &TKestrinForm::cmd_PC, nullptr},
-    // _QC, _CE, _CS, _CN: the query and its conditions come here.
+    {"_QC", &TKestrinForm::cmd_QC, nullptr},
+    {"_CE", &TKestrinForm::cmd_CE, nullptr},
+    {"_CS", &TKestrinForm::cmd_CS, nullptr},
+    {"_CN", &TKestrinForm::cmd_CN, nullptr},
     {"_FI", &TKestrinForm::cmd_FI, nullptr},
-    // _DQ, _DO, _DC: the operator's question and its conditions come here.
+    {"_DQ", &TKestrinForm::cmd_DQ, nullptr},
+    {"_DO", &TKestrinForm::cmd_DO, nullptr},
+    {"_DC", &TKestrinForm::cmd_DC, nullptr},
     {"_WP", &TKestrinForm::cmd_WP, nullptr},
     {"_LT", &TKestrinForm::cmd_LT, nullptr},
 };
@@ -65,8 +72,10 @@ int32_t saturated_product(int32_t a, int32_t b)
 
 int TKestrinForm::exec_script_line()
 {
-    if (script_line_no < 0 || script_line_no >= kScriptSlots)
-        return 1;
+    if (script_line_no < 0 || script_line_no >= kScriptSlots) {
+        report_too_many_script_lines();
+        return 0;
+    }
     char(&slot)[kScriptSlotSize] = script_lines[script_line_no];
     if (slot[0] != '_')
         return 1;

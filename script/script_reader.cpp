@@ -9,7 +9,7 @@
 // cancel_flag is raised.
 //
 // Nothing is ever written outside the line table: a command line longer than 199 characters, or
-// a 301st command line, stops the run with a message naming the rule.
+// a 301st command line (nested commands counted), stops the run with a message naming the rule.
 
 #include "app/kestrin_form.h"
 
@@ -144,8 +144,7 @@ TKestrinForm::ScriptLineOutcome TKestrinForm::carry_out_script_line(bool etherne
 bool TKestrinForm::store_script_char(char c, int file_line)
 {
     if (script_line_no < 0 || script_line_no >= kScriptSlots) {
-        dialogs().Message(this, "Error! Script has more than " + std::to_string(kScriptSlots) +
-                                    " command lines. Exiting script");
+        report_too_many_script_lines();
         return false;
     }
     if (script_char_no < 0 || script_char_no >= kMaxCommandLineLength) {
@@ -157,6 +156,13 @@ bool TKestrinForm::store_script_char(char c, int file_line)
     }
     script_lines[script_line_no][script_char_no++] = c;
     return true;
+}
+
+// A run carries out at most kScriptSlots command lines, nested commands counted.
+void TKestrinForm::report_too_many_script_lines()
+{
+    dialogs().Message(this, "Error! Script has more than " + std::to_string(kScriptSlots) +
+                                " command lines. Exiting script");
 }
 
 int TKestrinForm::end_script_run_on_error()

@@ -75,3 +75,29 @@ TEST(UpperAscii, UpperCasesOnlyTheLettersAToZ)
     EXPECT_EQ(upper_ascii("v1.0-rc_b"), "V1.0-RC_B");
     EXPECT_EQ(upper_ascii("\xe9t\xe9"), "\xe9T\xe9");
 }
+
+TEST(CompareArgument, IsTheTextBetweenTwoQuotesAndTheCommandAfterThem)
+{
+    const auto both = compare_argument("_CE \"V2.1\"   _DM \"yes\"");
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->text, "V2.1");
+    EXPECT_EQ(both->command, "_DM \"yes\"");
+    const auto bare = compare_argument("_CS\"\"_FI");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->text, "");
+    EXPECT_EQ(bare->command, "_FI");
+    const auto alone = compare_argument("_CN \"x\"  ");
+    ASSERT_TRUE(alone);
+    EXPECT_EQ(alone->command, "");
+    // Without its closing quote the line has no compare text: it never runs to the line's end.
+    EXPECT_FALSE(compare_argument("_CE \"V2 _DM x"));
+    EXPECT_FALSE(compare_argument("_CE V2"));
+}
+
+TEST(LineEscapes, CarriageReturnsFirstThenLineFeedsInASecondPass)
+{
+    EXPECT_EQ(replace_line_escapes("a\\rb\\nc"), "a\rb\nc");
+    EXPECT_EQ(replace_line_escapes("\\\\r"), "\\\r");
+    EXPECT_EQ(replace_line_escapes("\\R\\N\\t\\"), "\\R\\N\\t\\");
+    EXPECT_EQ(replace_line_escapes("^M"), "^M");
+}

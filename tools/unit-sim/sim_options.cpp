@@ -24,19 +24,60 @@ bool is_word(const std::string& text)
     return !text.empty() && text.find_first_of(" \r\n") == std::string::npos;
 }
 
-// "WORD=TEXT", where the two characters \n in TEXT break it into lines.
+std::optional<int> hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return std::nullopt;
+}
+
+// The byte of "\xNN" at text[at], or nothing when two hex digits do not follow the x.
+std::optional<char> hex_escape(const std::string& text, std::size_t at)
+{
+    if (at + 3 >= text.size() || text[at + 1] != 'x')
+        return std::nullopt;
+    const auto high = hex_digit(text[at + 2]);
+    const auto low = hex_digit(text[at + 3]);
+    if (!high || !low)
+        return std::nullopt;
+    return static_cast<char>(*high * 16 + *low);
+}
+
+// "WORD=TEXT", where in TEXT the two characters \n start a new line, \xNN is the byte with
+// the hex value NN (NUL included) and \\ is one backslash; any other backslash stays.
 std::optional<Reply> parse_reply(const std::string& text)
 {
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos || !is_word(text.substr(0, equals)))
         return std::nullopt;
     Reply reply{text.substr(0, equals), {}};
-    std::string rest = text.substr(equals + 1);
+    const std::string rest = text.substr(equals + 1);
     if (rest.empty())
         return reply;
-    for (std::size_t brk; (brk = rest.find("\\n")) != std::string::npos; rest.erase(0, brk + 2))
-        reply.lines.push_back(rest.substr(0, brk));
-    reply.lines.push_back(rest);
+    std::string line;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const char next = i + 1 < rest.size() ? rest[i + 1] : '\0';
+        if (rest[i] != '\\') {
+            line += rest[i];
+        } else if (next == 'n') {
+            reply.lines.push_back(std::move(line));
+            line.clear();
+            ++i;
+        } else if (next == '\\') {
+            line += '\\';
+            ++i;
+        } else if (const auto byte = hex_escape(rest, i)) {
+            line += *byte;
+            i += 3;
+        } else {
+            line += '\\';
+        }
+    }
+    reply.lines.push_back(std::move(line));
     return reply;
 }
 
@@ -185,8 +226,9 @@ Unit:
   --prompts AB          normal prompt A and loader prompt B (default #>)
   --loader-cmd WORD     the loader-mode command (default LOADR)
   --upload-word WORD    first field of an upload header (default LF)
-  --reply WORD=TEXT     answer lines beginning with WORD with TEXT; the two
-                        characters \n in TEXT start a new line (repeatable)
+  --reply WORD=TEXT     answer lines beginning with WORD with TEXT; in TEXT
+                        \n starts a new line, \xNN is the byte of hex value
+                        NN (\x00 a NUL), \\ a backslash (repeatable)
   --save-dir DIR        keep each complete image as DIR/image-N.bin
   --erase-ms N          image bytes sooner than N ms after the header are an
                         error (the unit is still erasing)
