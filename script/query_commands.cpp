@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kQueryPolls = 2000;
-// The unit echoes the query, so a prompt character early in the reply is the echo, not the end.
+// A prompt character among the first bytes of a reply is an echoed prompt, not its end.
 constexpr int32_t kQueryPromptMinIndex = 10;
 constexpr const char* kQueryCaption = "Kestrin - Query";
 

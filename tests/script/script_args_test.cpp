@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 TEST(QuotedText, RunsFromTheFirstQuoteToTheLineLessItsLastCharacter)
 {
     EXPECT_EQ(quoted_text("_SC \"VER\""), "VER");
@@ -76,22 +78,25 @@ TEST(UpperAscii, UpperCasesOnlyTheLettersAToZ)
     EXPECT_EQ(upper_ascii("\xe9t\xe9"), "\xe9T\xe9");
 }
 
+namespace {
+
+// "TEXT|COMMAND", or "none" when the line has no compare text.
+std::string compare_parts(std::string_view line)
+{
+    const auto argument = compare_argument(line);
+    return argument ? std::string(argument->text) + "|" + std::string(argument->command) : "none";
+}
+
+} // namespace
+
 TEST(CompareArgument, IsTheTextBetweenTwoQuotesAndTheCommandAfterThem)
 {
-    const auto both = compare_argument("_CE \"V2.1\"   _DM \"yes\"");
-    ASSERT_TRUE(both);
-    EXPECT_EQ(both->text, "V2.1");
-    EXPECT_EQ(both->command, "_DM \"yes\"");
-    const auto bare = compare_argument("_CS\"\"_FI");
-    ASSERT_TRUE(bare);
-    EXPECT_EQ(bare->text, "");
-    EXPECT_EQ(bare->command, "_FI");
-    const auto alone = compare_argument("_CN \"x\"  ");
-    ASSERT_TRUE(alone);
-    EXPECT_EQ(alone->command, "");
+    EXPECT_EQ(compare_parts("_CE \"V2.1\"   _DM \"yes\""), "V2.1|_DM \"yes\"");
+    EXPECT_EQ(compare_parts("_CS\"\"_FI"), "|_FI");
+    EXPECT_EQ(compare_parts("_CN \"x\"  "), "x|");
     // Without its closing quote the line has no compare text: it never runs to the line's end.
-    EXPECT_FALSE(compare_argument("_CE \"V2 _DM x"));
-    EXPECT_FALSE(compare_argument("_CE V2"));
+    EXPECT_EQ(compare_parts("_CE \"V2 _DM x"), "none");
+    EXPECT_EQ(compare_parts("_CE V2"), "none");
 }
 
 TEST(LineEscapes, CarriageReturnsFirstThenLineFeedsInASecondPass)
