@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 TEST(QuotedText, RunsFromTheFirstQuoteToTheLineLessItsLastCharacter)
 {
     EXPECT_EQ(quoted_text("_SC \"VER\""), "VER");
@@ -76,33 +74,4 @@ TEST(UpperAscii, UpperCasesOnlyTheLettersAToZ)
     EXPECT_EQ(upper_ascii("date"), "DATE");
     EXPECT_EQ(upper_ascii("v1.0-rc_b"), "V1.0-RC_B");
     EXPECT_EQ(upper_ascii("\xe9t\xe9"), "\xe9T\xe9");
-}
-
-namespace {
-
-// "TEXT|COMMAND", or "none" when the line has no compare text.
-std::string compare_parts(std::string_view line)
-{
-    const auto argument = compare_argument(line);
-    return argument ? std::string(argument->text) + "|" + std::string(argument->command) : "none";
-}
-
-} // namespace
-
-TEST(CompareArgument, IsTheTextBetweenTwoQuotesAndTheCommandAfterThem)
-{
-    EXPECT_EQ(compare_parts("_CE \"V2.1\"   _DM \"yes\""), "V2.1|_DM \"yes\"");
-    EXPECT_EQ(compare_parts("_CS\"\"_FI"), "|_FI");
-    EXPECT_EQ(compare_parts("_CN \"x\"  "), "x|");
-    // Without its closing quote the line has no compare text: it never runs to the line's end.
-    EXPECT_EQ(compare_parts("_CE \"V2 _DM x"), "none");
-    EXPECT_EQ(compare_parts("_CE V2"), "none");
-}
-
-TEST(LineEscapes, CarriageReturnsFirstThenLineFeedsInASecondPass)
-{
-    EXPECT_EQ(replace_line_escapes("a\\rb\\nc"), "a\rb\nc");
-    EXPECT_EQ(replace_line_escapes("\\\\r"), "\\\r");
-    EXPECT_EQ(replace_line_escapes("\\R\\N\\t\\"), "\\R\\N\\t\\");
-    EXPECT_EQ(replace_line_escapes("^M"), "^M");
 }

@@ -56,14 +56,6 @@ TEST(SimOptions, EveryOptionReachesItsSetting)
     EXPECT_EQ(o.unit.flood_bytes, 100u);
 }
 
-TEST(SimOptions, ReplyTextsTakeBytesByHexValueAndEscapedBackslashes)
-{
-    const SimOptions o = parsed({"--pty", "/tmp/x", "--reply", "R=A\\x00B\\x3E\\\\n\\xZ1\\q\\nC\\x4"});
-    ASSERT_EQ(o.unit.replies.size(), 1u);
-    EXPECT_EQ(o.unit.replies[0].lines,
-              (std::vector<std::string>{std::string("A\0B>\\n\\xZ1\\q", 12), "C\\x4"}));
-}
-
 TEST(SimOptions, BadCommandLinesSayWhatIsWrong)
 {
     EXPECT_EQ(error_of({}), "choose one link: --pty PATH or --tcp PORT");
