@@ -15,7 +15,10 @@ version=$2
 scratch=$(mktemp -d)
 sim_pid=
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2> /dev/null || true
+    wait "$sim_pid" 2> /dev/null || true
+  fi
   rm -rf "$scratch"
 }
 trap cleanup EXIT
