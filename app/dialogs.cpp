@@ -12,6 +12,63 @@ QString latin1(std::string_view text)
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The lead bytes of UTF-8 sequences of two, three and four bytes, with the smallest code point
+// that each length may carry (anything below it is an overlong form).
+struct Utf8Lead {
+    unsigned char mask;
+    unsigned char bits;
+    size_t length;
+    char32_t smallest;
+};
+constexpr Utf8Lead kUtf8Leads[] = {
+    {0xE0, 0xC0, 2, 0x80}, {0xF0, 0xE0, 3, 0x800}, {0xF8, 0xF0, 4, 0x10000}};
+
+// The length of the valid UTF-8 sequence that `bytes` begins with, or 0 when it begins with none
+// (a stray continuation byte, a cut or overlong sequence, a surrogate, beyond U+10FFFF).
+static size_t utf8_sequence_length(std::string_view bytes)
+{
+    const auto lead = static_cast<unsigned char>(bytes[0]);
+    if (lead < 0x80)
+        return 1;
+    for (const Utf8Lead& form : kUtf8Leads) {
+        if ((lead & form.mask) != form.bits)
+            continue;
+        if (bytes.size() < form.length)
+            return 0;
+        char32_t code = lead & static_cast<unsigned char>(~form.mask);
+        for (size_t i = 1; i < form.length; ++i) {
+            const auto next = static_cast<unsigned char>(bytes[i]);
+            if ((next & 0xC0) != 0x80)
+                return 0;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+        return code < form.smallest || code > 0x10FFFF || surrogate ? 0 : form.length;
+    }
+    return 0;
+}
+
+QString message_box_text(std::string_view text)
+{
+    QString shown;
+    shown.reserve(static_cast<qsizetype>(text.size()));
+    size_t at = 0;
+    while (at < text.size()) {
+        const std::string_view rest = text.substr(at);
+        if (rest[0] == '\r') {
+            shown += '\n';
+            at += rest.starts_with("\r\n") ? 2 : 1;
+        } else if (const size_t length = utf8_sequence_length(rest)) {
+            shown += QString::fromUtf8(rest.data(), static_cast<qsizetype>(length));
+            at += length;
+        } else {
+            shown += QChar(static_cast<unsigned char>(rest[0]));
+            at += 1;
+        }
+    }
+    return shown;
+}
+
 std::string journal_escape(std::string_view text)
 {
     std::string out;
@@ -39,7 +96,7 @@ std::string journal_escape(std::string_view text)
 
 void QtDialogs::Message(QWidget* owner, std::string_view text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), latin1(text),
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message_box_text(text),
                     QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -51,7 +108,8 @@ bool QtDialogs::Question(QWidget* owner, std::string_view caption, std::string_v
     const bool yesNo = buttons == QuestionButtons::YesNo;
     const auto accept = yesNo ? QMessageBox::Yes : QMessageBox::Ok;
     const auto reject = yesNo ? QMessageBox::No : QMessageBox::Cancel;
-    QMessageBox box(QMessageBox::Question, latin1(caption), latin1(text), accept | reject, owner);
+    QMessageBox box(QMessageBox::Question, message_box_text(caption), message_box_text(text),
+                    accept | reject, owner);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(accept);
     return box.exec() == accept;

@@ -3,11 +3,11 @@
 //
 // Every message box, question, file-open dialog and font dialog of Kestrin goes through one
 // `Dialogs` object owned by the main window, and so does every text put on the status line.
-// Texts are the system's own single-byte texts (no character-set conversion): they are shown as
-// Latin-1.
+// Texts are the system's own single-byte texts (no character-set conversion).
 //
-//   QtDialogs          shows the modal Qt dialog with the buttons the caller names; a box's
-//                      text is plain text, never markup (a carriage return breaks its line).
+//   QtDialogs          shows the modal Qt dialog with the buttons the caller names. A message or
+//                      question shows its text as plain text, never as markup, so a script text
+//                      or a file name reads as typed; see message_box_text().
 //   UnattendedDialogs  shows nothing; each dialog writes one journal line to standard error and
 //                      returns at once:
 //                        message: TEXT
@@ -88,5 +88,9 @@ std::string journal_escape(std::string_view text);
 
 // Latin-1 bytes to a QString and back, for showing the system's single-byte texts.
 QString latin1(std::string_view text);
+
+// The text of a message box: a carriage return (or CR LF) ends a line; byte sequences that are
+// valid UTF-8 (file names on Linux) are shown as such, every other byte as Latin-1.
+QString message_box_text(std::string_view text);
 
 std::unique_ptr<Dialogs> make_dialogs();

@@ -1,5 +1,6 @@
 #include "app/kestrin_app.h"
 
+#include "app/font_substitutes.h"
 #include "app/kestrin_form.h"
 #include "app/splash_form.h"
 #include "link/client_socket_form.h"
@@ -10,6 +11,7 @@
 
 KestrinWindows::KestrinWindows()
 {
+    install_font_substitutes();
     KestrinForm = std::make_unique<TKestrinForm>();
     ProgressForm = std::make_unique<TProgressForm>(KestrinForm.get());
     ClientSocketForm = std::make_unique<TClientSocketForm>(KestrinForm.get());
@@ -18,6 +20,9 @@ KestrinWindows::KestrinWindows()
     SplashForm = std::make_unique<TSplashForm>(KestrinForm.get(), ProgressForm.get(),
                                                ClientSocketForm.get());
     KestrinForm->SplashForm = SplashForm.get();
+    fit_captions(*KestrinForm);
+    fit_captions(*ProgressForm);
+    fit_captions(*ClientSocketForm);
 }
 
 KestrinWindows::~KestrinWindows() = default;

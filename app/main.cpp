@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <exception>
 
-// In unattended mode standard error is the journal: Qt's own diagnostics go there as "qt:" lines
-// so that they can never be mistaken for a journal line.
-static void journal_qt_message(QtMsgType, const QMessageLogContext&, const QString& text)
+// In unattended mode standard error is the journal: the platform's chatter (the offscreen plugin's
+// "does not support raise()", the runtime directory warning) stays out of it. Only a fatal error,
+// which ends the program, is written, as a "qt:" line.
+static void journal_qt_message(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
-    std::fprintf(stderr, "qt: %s\n", qPrintable(text));
+    if (type == QtFatalMsg)
+        std::fprintf(stderr, "qt: %s\n", qPrintable(text));
 }
 
 int main(int argc, char** argv)

@@ -1,5 +1,6 @@
 #include "link/client_socket_form.h"
 
+#include "app/form_widgets.h"
 #include "app/kestrin_form.h"
 
 #include <QLabel>
@@ -30,6 +31,7 @@ TClientSocketForm::TClientSocketForm(TKestrinForm* main) : QWidget(nullptr), mai
     setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(398, 102);
+    setFont(pixel_font("MS Sans Serif", 11));
 
     AddressLabel = new QLabel("IP Address", this);
     AddressLabel->setObjectName("AddressLabel");

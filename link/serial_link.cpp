@@ -83,7 +83,7 @@ void TKestrinForm::BindSerialPort()
     ApdComPort1->OnDeviceLost = [this](TApdComPort&) { SerialDeviceLost(); };
     connect(COMPortMenu, &QMenu::aboutToShow, this, [this] {
         for (int n = 1; n <= 16; ++n)
-            COMMenus[n - 1]->setToolTip(QString::fromStdString(com_device_path(n).value_or("")));
+            COMMenus[n - 1]->setToolTip(QString::fromStdString(com_port_description(n)));
     });
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: Kestrin in automatic mode against the unit simulator over a pseudo-terminal.
 # Starts kestrin-unit-sim on a pseudo-terminal, maps COM1 to it and runs Kestrin in automatic mode
-# on examples/LoaderDefault.ini and examples/demo.sld. Without a display it runs offscreen in
-# unattended mode and prints the journal.
+# on examples/LoaderDefault.ini and examples/demo.sld. The simulator paces the line at the
+# configuration's 38400 baud, as a real unit's line runs, so the 32 KiB image takes about 9 s and
+# the progress window moves through it. Without a display it runs offscreen in unattended mode
+# and prints the journal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -17,7 +19,7 @@ pty="$run_dir/com1"
 cleanup() { [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$run_dir"; }
 trap cleanup EXIT
 
-build/kestrin-unit-sim --pty "$pty" --save-dir "$run_dir" > "$run_dir/unit.log" &
+build/kestrin-unit-sim --pty "$pty" --baud 38400 --save-dir "$run_dir" > "$run_dir/unit.log" &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$pty" ] && break; sleep 0.1; done
 

@@ -3,7 +3,11 @@
 # Non-interactive and idempotent; uses sudo only when not run as root.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # the free faces that stand in for the layout's Windows fonts
+  fonts-liberation fonts-comic-neue
+  # building and checking the Debian package
+  dpkg-dev file desktop-file-utils man-db)
 
 missing=()
 for package in "${packages[@]}"; do

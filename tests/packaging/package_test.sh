@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The installed tree and the Debian package:
+#  1. cmake --install puts exactly the expected files under a prefix; the desktop entry passes
+#     desktop-file-validate and both manual pages render without a warning.
+#  2. cpack -G DEB builds kestrin_<version>_<arch>.deb with the same files under /usr and the
+#     Qt 6 libraries and the fonts among its dependencies.
+#  3. From the package unpacked into a scratch root (dpkg -x), kestrin-unit-sim --help works, and
+#     kestrin runs the packaged example in unattended automatic mode against the packaged
+#     simulator: exit status 0, a journal of journal lines only that ends in success, and the
+#     unit received the image whole.
+# Usage: package_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+version=$2
+scratch=$(mktemp -d)
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2> /dev/null || true
+    wait "$sim_pid" 2> /dev/null || true
+  fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+expected_files="bin/kestrin
+bin/kestrin-unit-sim
+share/applications/kestrin.desktop
+share/doc/kestrin/examples/LoaderDefault.ini
+share/doc/kestrin/examples/demo-image.bin
+share/doc/kestrin/examples/demo.sld
+share/icons/hicolor/scalable/apps/kestrin.svg
+share/man/man1/kestrin-unit-sim.1
+share/man/man1/kestrin.1"
+
+files_under() { (cd "$1" && find . -type f -o -type l) | sed 's|^\./||' | LC_ALL=C sort; }
+
+echo "== cmake --install"
+cmake --install "$build" --prefix "$scratch/prefix" > /dev/null
+installed=$(files_under "$scratch/prefix")
+[ "$installed" = "$expected_files" ] || fail "installed files differ:
+$(diff <(echo "$expected_files") <(echo "$installed") || true)"
+[ -x "$scratch/prefix/bin/kestrin" ] && [ -x "$scratch/prefix/bin/kestrin-unit-sim" ] ||
+  fail "programs are not executable"
+if command -v desktop-file-validate > /dev/null; then
+  desktop-file-validate "$scratch/prefix/share/applications/kestrin.desktop"
+else
+  echo "desktop-file-validate not installed: desktop entry not validated"
+fi
+if command -v man > /dev/null; then
+  for page in kestrin kestrin-unit-sim; do
+    warnings=$(MANWIDTH=80 man --warnings=all -l "$scratch/prefix/share/man/man1/$page.1" 2>&1 > /dev/null)
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+  done
+fi
+
+echo "== cpack -G DEB"
+(cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" > /dev/null)
+deb="$scratch/package/kestrin_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$scratch/package")"
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 fonts-liberation fonts-comic-neue; do
+  [[ ",$depends," =~ [,\ ]$needed[,\ ] ]] || fail "Depends lacks $needed: $depends"
+done
+dpkg -x "$deb" "$scratch/root"
+packaged=$(files_under "$scratch/root/usr")
+[ "$packaged" = "$expected_files" ] || fail "packaged files differ:
+$(diff <(echo "$expected_files") <(echo "$packaged") || true)"
+
+echo "== the packaged programs"
+bin="$scratch/root/usr/bin"
+"$bin/kestrin-unit-sim" --help | grep -q '^usage: kestrin-unit-sim' || fail "kestrin-unit-sim --help"
+
+run="$scratch/run"
+mkdir "$run"
+cp "$scratch/root/usr/share/doc/kestrin/examples/"* "$run/"
+"$bin/kestrin-unit-sim" --pty "$scratch/com1" --save-dir "$scratch/saved" > "$scratch/unit.log" &
+sim_pid=$!
+for _ in $(seq 100); do [ -e "$scratch/com1" ] && break; sleep 0.1; done
+[ -e "$scratch/com1" ] || fail "the simulator made no pseudo-terminal"
+
+status=0
+(cd "$run" && env -u XDG_RUNTIME_DIR QT_QPA_PLATFORM=offscreen KESTRIN_UNATTENDED=1 \
+   KESTRIN_COM1="$scratch/com1" timeout 120 "$bin/kestrin" 2> "$scratch/journal") || status=$?
+cat "$scratch/journal"
+[ "$status" -eq 0 ] || fail "kestrin ended with status $status"
+noise=$(grep -Ev '^(message|question|status|open|font): ' "$scratch/journal" || true)
+[ -z "$noise" ] || fail "not a journal line: $noise"
+grep -qx 'status: SUCCESS. Reading script file complete' "$scratch/journal" ||
+  fail "the script run did not succeed"
+cmp "$run/demo-image.bin" "$scratch/saved/image-1.bin" || fail "the unit did not get the image"
+echo "package test passed"
