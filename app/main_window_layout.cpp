@@ -106,6 +106,7 @@ TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent), dialogs_(make
     BuildMenus();
     ConnectHandlers();
     BindSerialPort();
+    BindClientSocket();
     SetClientHeight(kClientHeight);
     enet_closed = false;
 }
