@@ -69,6 +69,7 @@ QTimer* make_timer(QObject* parent, const char* name, int intervalMs)
     auto* timer = new QTimer(parent);
     timer->setObjectName(name);
     timer->setInterval(intervalMs);
+    timer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
     return timer;
 }
 

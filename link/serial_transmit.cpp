@@ -9,6 +9,7 @@
 #include "serial/com_port.h"
 #include "upload/progress_form.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -37,8 +38,8 @@ void TKestrinForm::SendByte(int32_t n, const char* bytes)
         return;
     if (ApdComPort1->Open())
         SendBlockOnSerialPort(n, bytes);
-    else if (ClientSocket1->Active())
-        SendBlockOnSocket(n, bytes);
+    else if (ClientSocket1->Active() || EthernetCheckBox->isChecked())
+        SendBlockOnSocket(n, bytes); // a link still shown as up that the unit closed fails there
 }
 
 // Refuses a block that does not fit, waits until it has left the computer, then until CTS is set,
