@@ -5,6 +5,7 @@
 #include "tests/link/ethernet_test_support.h"
 #include "tests/support/fake_com1.h"
 
+#include "app/fixed_text.h"
 #include "link/client_socket.h"
 #include "upload/progress_form.h"
 
@@ -28,6 +29,7 @@ struct Dialog : ::testing::Test, EthernetForm {
 struct SilentPeer : Dialog {
     SilentPeer()
     {
+        main.CCHECKTimer1->stop(); // no keep-alive among the bytes the tests compare
         connect(peer.port());
         peer.accept_peer();
         probes = peer.read_for(100);
@@ -193,6 +195,38 @@ TEST(EthernetTransmit, AUnitThatStopsReadingCancelsTheUploadWithTheLostConnectio
     EXPECT_FALSE(form.EthernetCheckBox->isChecked());
     EXPECT_TRUE(f.dialog().PortNumberTxEdit->isEnabled());
     EXPECT_EQ(form.cmd_failed, 1);
+}
+
+TEST_F(SilentPeer, AResetLinkRecoversOnceButAnImageInFlightIsCancelledInstead)
+{
+    // Idle: the one recovery reconnects and sends the last command again.
+    set_text(main.cmd_buf, "VER");
+    peer.reset_peer();
+    ASSERT_TRUE(peer.accept_peer());
+    ASSERT_TRUE(pump_until([&] { return main.EthernetCheckBox->isChecked(); }));
+    EXPECT_EQ(peer.read_for(1200), probes + "VER");
+    EXPECT_TRUE(dialogs.messages.empty());
+    std::vector<std::string> recovered{"Ethernet connection closed"};
+    recovered.insert(recovered.end(), {"Attempting Ethernet connection. Please wait....",
+                                       "Connection established. Verifying prompt....",
+                                       "Connect via Ethernet successful"});
+    EXPECT_EQ(dialogs.statuses, recovered);
+    EXPECT_FALSE(main.try_enet_again);
+    EXPECT_TRUE(main.PickButton->isEnabled());
+
+    // While an image streams the unit has lost its beginning: no recovery, the upload stops.
+    main.upload_idle = 0;
+    windows->ProgressForm->cancel_flag = 0;
+    peer.reset_peer();
+    ASSERT_TRUE(pump_until([&] { return !dialogs.messages.empty(); }));
+    main.upload_idle = 1;
+    EXPECT_EQ(dialogs.messages,
+              std::vector<std::string>{"Error! Cannot connect to server/lost connection."});
+    EXPECT_EQ(windows->ProgressForm->cancel_flag, 1);
+    EXPECT_FALSE(main.ClientSocket1->Active());
+    EXPECT_FALSE(main.ClientSocket1->Connecting());
+    EXPECT_FALSE(main.EthernetCheckBox->isChecked());
+    EXPECT_TRUE(d.PortNumberTxEdit->isEnabled());
 }
 
 TEST(EthernetSerialFallback, ASerialDeviceLostInACommandLeavesNoneAndOpensNoConnection)

@@ -5,7 +5,7 @@
 //                                     images it takes kept
 //   LoopbackListener peer;            a listener the test drives as the unit's end itself:
 //     peer.accept_peer()              takes the connection Kestrin made
-//     peer.send(bytes), peer.read_for(ms)
+//     peer.send(bytes), peer.read_for(ms), peer.reset_peer()
 //   LoopbackListener never(0);        with never.fill_queue(): a unit that never accepts; its
 //                                     queue holds a first connection that is never taken, so a
 //                                     further attempt gets no answer at all
@@ -113,13 +113,24 @@ public:
         sockaddr_in address = loopback_address(port());
         connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
+    // Waits up to 5 s for Kestrin's connection, while the event loop runs.
     bool accept_peer()
     {
         pollfd waiting{fd_, POLLIN, 0};
-        if (poll(&waiting, 1, 5000) != 1)
+        if (!pump_until([&] { return poll(&waiting, 1, 0) == 1; }))
             return false;
+        if (peer_ >= 0)
+            close(peer_);
         peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         return peer_ >= 0;
+    }
+    // Drops the connection with a reset, as a unit that is switched off in mid-exchange.
+    void reset_peer()
+    {
+        const linger abort{1, 0};
+        setsockopt(peer_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close(peer_);
+        peer_ = -1;
     }
     bool send(std::string_view bytes) const
     {
