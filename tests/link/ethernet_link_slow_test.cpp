@@ -23,182 +23,131 @@ using namespace std::chrono_literals;
 const std::vector<std::string> kConnected{"Attempting Ethernet connection. Please wait....",
                                           "Connection established. Verifying prompt....",
                                           "Connect via Ethernet successful"};
-const std::string kVerifyMessage =
+const std::string kVerify =
     "Error! Cannot connect to server/lost connection. Verify IP Address and Port #";
-// The connect handler's prompt check: a carriage return, the TCP line end, and the same again
-// for the other prompt when the first is not the one the unit shows.
+// The prompt check of a new connection against a unit in normal mode: a carriage return and the
+// TCP line end for the loader prompt, then the same for the normal one.
 const std::string kTwoProbes = "\r\r\n\r\r\n";
 
-std::string image_bytes(size_t length)
-{
-    std::string image(length, '\0');
-    for (size_t i = 0; i < length; ++i)
-        image[i] = static_cast<char>(i * 7 % 256);
-    return image;
-}
-
-// Runs a script from the button, the file dialog answering with it.
-int pick_script(EthernetForm& f, const std::string& text)
+// Runs a script from the button, the file dialog answering with it; true when it succeeded.
+bool pick_script(EthernetForm& f, const std::string& text)
 {
     f.dialogs.files.push_back(f.dir.write("run.sld", text));
     f.form().PickButtonClick();
-    return f.dialogs.statuses.back() == "SUCCESS. Reading script file complete" ? 1 : 0;
+    return f.dialogs.statuses.back() == "SUCCESS. Reading script file complete";
 }
 
 enum class Peer { answers, refuses, closes_at_once, never_accepts };
 
-struct Outcome {
-    const char* name;
-    Peer peer;
-    std::vector<std::string> messages;
-};
+struct ConnectionOutcome : ::testing::TestWithParam<std::pair<Peer, std::string>> {};
 
-struct ConnectionOutcome : ::testing::TestWithParam<Outcome> {};
+std::string peer_name(const ::testing::TestParamInfo<ConnectionOutcome::ParamType>& outcome)
+{
+    static const char* const names[] = {"Answers", "Refuses", "ClosesAtOnce", "NeverAccepts"};
+    return names[static_cast<int>(outcome.param.first)];
+}
 
 } // namespace
 
-TEST_P(ConnectionOutcome, EndsInItsStateWithItsMessages)
+TEST_P(ConnectionOutcome, EndsInItsStateWithItsMessage)
 {
-    const Outcome& expected = GetParam();
-    const bool up = expected.peer == Peer::answers;
-    std::unique_ptr<TcpUnit> unit;
+    const auto& [peer, message] = GetParam();
+    const bool up = peer == Peer::answers;
+    TcpUnit unit(peer == Peer::closes_at_once ? std::vector<std::string>{"--refuse"}
+                                              : std::vector<std::string>{});
     LoopbackListener listener(0);
-    std::uint16_t port = 0;
-    switch (expected.peer) {
-    case Peer::answers:
-    case Peer::closes_at_once:
-        unit = std::make_unique<TcpUnit>(expected.peer == Peer::answers
-                                             ? std::vector<std::string>{}
-                                             : std::vector<std::string>{"--refuse"});
-        port = unit->port();
-        break;
-    case Peer::refuses:
-        port = unused_loopback_port();
-        break;
-    case Peer::never_accepts:
+    if (peer == Peer::never_accepts)
         listener.fill_queue();
-        port = listener.port();
-        break;
-    }
+    else if (peer == Peer::refuses)
+        listener.stop_listening();
     EthernetForm f;
     TKestrinForm& form = f.form();
     TClientSocketForm& dialog = f.dialog();
     form.AdTerminal1->WriteString("old text");
     bool closeRefused = false;
-    QTimer closer; // tries to close the dialog while the attempt may still be pending
+    QTimer closer; // tries to close the dialog while the attempt is still pending
     closer.setSingleShot(true);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (!form.connect_pending)
-            return;
         dialog.close();
-        closeRefused = dialog.isVisible() && !dialog.ConnectButton->isEnabled() &&
-                       !dialog.IPEdit1->isEnabled();
+        closeRefused = form.connect_pending && dialog.isVisible() && !dialog.ConnectButton->isEnabled();
     });
     closer.start(300);
-    f.connect(port);
-    pump_for(50);
+    f.connect(up || peer == Peer::closes_at_once ? unit.port() : listener.port());
+    pump_for(300);
 
-    EXPECT_EQ(f.dialogs.messages, expected.messages);
-    EXPECT_EQ(closeRefused, expected.peer == Peer::never_accepts);
+    EXPECT_EQ(f.dialogs.messages, message.empty() ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{message});
+    EXPECT_EQ(closeRefused, peer == Peer::never_accepts);
     EXPECT_EQ(form.ClientSocket1->Active(), up);
-    EXPECT_FALSE(form.ClientSocket1->Connecting());
-    EXPECT_FALSE(form.connect_pending);
-    EXPECT_FALSE(form.try_enet_again);
+    EXPECT_FALSE(form.ClientSocket1->Connecting() || form.connect_pending || form.try_enet_again);
     EXPECT_EQ(form.EthernetCheckBox->isChecked(), up);
-    EXPECT_EQ(form.EnetConnect1->isEnabled(), !up);
-    EXPECT_EQ(form.ConfigMenu->menuAction()->isEnabled(), !up);
-    EXPECT_EQ(dialog.isVisible(), !up);
-    for (QWidget* field : {static_cast<QWidget*>(dialog.ConnectButton),
-                           static_cast<QWidget*>(dialog.PortNumberTxEdit),
-                           static_cast<QWidget*>(dialog.IPEdit1), static_cast<QWidget*>(dialog.IPEdit4)})
+    EXPECT_EQ(form.EnetConnect1->isEnabled() || form.ConfigMenu->menuAction()->isEnabled(), !up);
+    for (QWidget* field : std::initializer_list<QWidget*>{dialog.ConnectButton,
+                                                          dialog.PortNumberTxEdit, dialog.IPEdit1})
         EXPECT_EQ(field->isEnabled(), !up) << field->objectName().toStdString();
     EXPECT_EQ(f.terminal_text().find("old text"), std::string::npos);
     if (up) {
-        EXPECT_EQ(f.dialogs.statuses, kConnected);
+        EXPECT_FALSE(dialog.isVisible());
         EXPECT_TRUE(form.PickButton->isEnabled());
-        EXPECT_EQ(unit->wire_bytes(), kTwoProbes);
+        EXPECT_EQ(f.dialogs.statuses, kConnected);
+        EXPECT_EQ(unit.wire_bytes(), kTwoProbes);
     } else {
-        EXPECT_EQ(std::count(f.dialogs.statuses.begin(), f.dialogs.statuses.end(),
-                             "Connect via Ethernet successful"),
-                  0);
+        EXPECT_EQ(std::ranges::count(f.dialogs.statuses, kConnected.back()), 0);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Units, ConnectionOutcome,
-    ::testing::Values(Outcome{"Answers", Peer::answers, {}},
-                      Outcome{"Refuses", Peer::refuses, {kVerifyMessage}},
-                      Outcome{"ClosesAtOnce", Peer::closes_at_once, {kVerifyMessage}},
-                      Outcome{"NeverAccepts",
-                              Peer::never_accepts,
-                              {"Error! Cannot connect to server. Check IP Address"}}),
-    [](const ::testing::TestParamInfo<Outcome>& param) { return std::string(param.param.name); });
+    ::testing::Values(std::pair{Peer::answers, std::string()}, std::pair{Peer::refuses, kVerify},
+                      std::pair{Peer::closes_at_once, kVerify},
+                      std::pair{Peer::never_accepts,
+                                std::string("Error! Cannot connect to server. Check IP Address")}),
+    peer_name);
 
 TEST(EthernetScript, LoaderModeTextsAndAnUploadGoOverTcpByteForByte)
 {
     TcpUnit unit;
     EthernetForm f;
-    TKestrinForm& form = f.form();
-    const std::string image = image_bytes(4321);
+    std::string image(4321, '\0');
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 % 256); // byte sum 0x86610, sent as 6610
     f.dir.write("image.bin", image);
     f.connect(unit.port());
-    ASSERT_TRUE(form.ClientSocket1->Active());
+    ASSERT_TRUE(f.form().ClientSocket1->Active());
 
-    const int completed = pick_script(f, "_TC \"^M\"\n"
-                                         "_SC \"HELLO\"\n"
-                                         "_LF image.bin\n"
-                                         "_LA 0x10000\n"
-                                         "_LV v1.0\n"
-                                         "_LP 1\n"
-                                         "_LD\n"
-                                         "_FI\n");
-    EXPECT_EQ(completed, 1);
-    EXPECT_TRUE(f.dialogs.messages.empty()) << f.dialogs.messages.front();
-    unsigned sum = 0;
-    for (const char c : image)
-        sum += static_cast<unsigned char>(c);
-    char checksum[8];
-    std::snprintf(checksum, sizeof checksum, "%x", sum % 65536);
-    // The unit is not in loader mode: the first probe waits out its 6000 polls, then LOADR.
-    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\n" + "LOADR\r\n" + "\r\r\n" + "HELLO\r" +
-                                     "\r\r\n" + "LF 0x10000 4321 " + checksum + " V1.0\r" + image +
-                                     "\r\r\n");
+    EXPECT_TRUE(pick_script(f, "_TC \"^M\"\n_SC \"HELLO\"\n_LF image.bin\n_LA 0x10000\n_LV v1.0\n"
+                               "_LP 1\n_LD\n_FI\n"));
+    EXPECT_TRUE(f.dialogs.messages.empty());
+    // The unit is not in loader mode yet: the first probe waits out its 6000 polls, then LOADR.
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\nLOADR\r\n\r\r\nHELLO\r\r\r\n" +
+                                     "LF 0x10000 4321 6610 V1.0\r" + image + "\r\r\n");
     EXPECT_EQ(unit.saved_image(1), image);
-    EXPECT_TRUE(unit.sim->waitForEvent("checksum ok", 1000ms));
+    EXPECT_TRUE(unit.sim->waitForEvent("checksum ok 6610", 1000ms));
     EXPECT_NE(f.terminal_text().find("UPLOAD OK"), std::string::npos);
-    EXPECT_FALSE(form.try_enet_again);
-    EXPECT_EQ(form.CommandTimer->interval(), 14000);
-    EXPECT_TRUE(form.EthernetCheckBox->isChecked());
-    EXPECT_TRUE(form.CCHECKTimer1->isActive());
+    EXPECT_FALSE(f.form().try_enet_again);
+    EXPECT_TRUE(f.form().EthernetCheckBox->isChecked());
 }
 
 TEST(EthernetScript, ALinkDroppedInAnUploadCancelsItAndANewConnectionWorks)
 {
     TcpUnit unit({"--prompts", ">>", "--drop-after", "3000"});
     EthernetForm f;
-    TKestrinForm& form = f.form();
-    f.dir.write("image.bin", image_bytes(20000));
+    f.dir.write("image.bin", std::string(20000, 'i'));
     f.connect(unit.port());
-    ASSERT_TRUE(form.ClientSocket1->Active());
 
-    EXPECT_EQ(pick_script(f, "_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LP 1\n_LD\n_FI\n"),
-              0);
+    EXPECT_FALSE(pick_script(f, "_SC \"LOADR\"\n_LF image.bin\n_LA 0\n_LV V1\n_LP 1\n_LD\n_FI\n"));
     EXPECT_EQ(f.dialogs.messages,
               (std::vector<std::string>{"Error! Cannot connect to server/lost connection.",
                                         "Upload cancelled/incomplete!!! Upload for image.bin section "
                                         "was incomplete.",
                                         "Exiting script"}));
-    EXPECT_EQ(f.dialogs.statuses.back(), " ");
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
-    EXPECT_FALSE(form.ClientSocket1->Active());
-    EXPECT_FALSE(form.EthernetCheckBox->isChecked());
+    EXPECT_FALSE(f.form().EthernetCheckBox->isChecked());
     EXPECT_FALSE(f.windows->ProgressForm->isVisible());
-    EXPECT_TRUE(form.Ethernet1->menuAction()->isVisible());
     EXPECT_TRUE(unit.sim->waitForEvent("dropped after 3000", 1000ms));
 
     f.dialogs.statuses.clear();
     f.dialog().ConnectButton->click();
-    EXPECT_TRUE(form.ClientSocket1->Active());
     EXPECT_EQ(f.dialogs.statuses, kConnected);
 }
 
@@ -206,48 +155,39 @@ TEST(EthernetScript, TcWithoutAnswerFailsWhenItsPollsRunOutBeforeTheCommandTimeO
 {
     TcpUnit unit({"--silent"});
     EthernetForm f;
-    TKestrinForm& form = f.form();
     f.connect(unit.port());
-    ASSERT_TRUE(form.ClientSocket1->Active());
-
-    EXPECT_EQ(pick_script(f, "_TC \"^M\"\n_FI\n"), 0);
+    EXPECT_FALSE(pick_script(f, "_TC \"^M\"\n"));
     EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{
                                       "Error! Unable to get response from unit(_TC)! Exiting script"});
-    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\n" + "LOADR\r\n" + "\r\r\n\r\r\n\r\r\n\r\r\n");
-    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 0);
-    EXPECT_FALSE(form.try_enet_again);
-    EXPECT_TRUE(form.ClientSocket1->Active());
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\nLOADR\r\n\r\r\n\r\r\n\r\r\n\r\r\n");
+    EXPECT_TRUE(f.form().ClientSocket1->Active());
 }
 
 TEST(EthernetScript, ACommandTimeOutReconnectsAndResendsOnceAndTheNextEndsTheScript)
 {
     TcpUnit unit({"--silent"});
     EthernetForm f;
-    TKestrinForm& form = f.form();
     f.connect(unit.port());
-    ASSERT_TRUE(form.ClientSocket1->Active());
-    form.CommandTimer->setInterval(2000); // shorter than a probe's 6000 polls
+    f.form().CommandTimer->setInterval(2000); // shorter than a probe's 6000 polls
 
-    EXPECT_EQ(pick_script(f, "_TC \"^M\"\n_FI\n"), 0);
+    EXPECT_FALSE(pick_script(f, "_TC \"^M\"\n"));
     const std::string timeout = "Timeout error! Connection failure! Please check RS232/Ethernet "
                                 "connection. Exiting script.";
-    // The first time-out reconnects; every later probe of the command times out for good.
+    // The first time-out reconnects; each later probe of the command times out for good.
     EXPECT_EQ(f.dialogs.messages,
               (std::vector<std::string>{timeout, timeout, timeout, timeout,
                                         "Error! Unable to get response from unit(_TC)! Exiting "
                                         "script"}));
-    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\n" + kTwoProbes + "\r" + "LOADR\r\n" +
-                                     "\r\r\n\r\r\n\r\r\n\r\r\n");
-    EXPECT_TRUE(unit.sim->waitForEvent("connected", 100ms));
-    EXPECT_TRUE(unit.sim->waitForEvent("disconnected", 100ms));
-    EXPECT_TRUE(unit.sim->waitForEvent("connected", 100ms));
+    // The probe, then on the new connection its prompt check and the probe again.
+    EXPECT_EQ(unit.wire_bytes(),
+              kTwoProbes + "\r\r\n" + kTwoProbes + "\rLOADR\r\n\r\r\n\r\r\n\r\r\n\r\r\n");
+    for (const char* event : {"connected", "disconnected", "connected"})
+        EXPECT_TRUE(unit.sim->waitForEvent(event, 100ms)) << event;
     const auto& s = f.dialogs.statuses;
-    const auto closed = std::find(s.begin(), s.end(), "Ethernet connection closed");
+    const auto closed = std::ranges::find(s, "Ethernet connection closed");
     ASSERT_NE(closed, s.end());
     EXPECT_TRUE(std::equal(kConnected.begin(), kConnected.end(), closed + 1));
-    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
-    EXPECT_TRUE(form.try_enet_again);
-    EXPECT_TRUE(form.ClientSocket1->Active());
+    EXPECT_TRUE(f.form().try_enet_again);
 }
 
 TEST(EthernetKeepAlive, GoesOutEvery6010MsWhileIdleButNotInARunOrAfterAKey)
@@ -256,29 +196,19 @@ TEST(EthernetKeepAlive, GoesOutEvery6010MsWhileIdleButNotInARunOrAfterAKey)
     EthernetForm f;
     TKestrinForm& form = f.form();
     f.connect(unit.port());
-    ASSERT_TRUE(form.ClientSocket1->Active());
-    EXPECT_EQ(form.CCHECKTimer1->interval(), 6010);
     form.CCHECKTimer1->start();
-    std::string wire = kTwoProbes;
-
     pump_for(6500);
-    wire += "\r\n";
-    EXPECT_EQ(unit.wire_bytes(), wire);
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\n");
 
-    form.com_checking = 1;
+    form.com_checking = 1; // a link check
     form.CCHECKTimer1Timer();
     form.com_checking = 0;
-    pump_for(50);
-    EXPECT_EQ(unit.wire_bytes(), wire);
-
-    EXPECT_EQ(pick_script(f, "_DY 1400\n"), 1); // longer than the interval, without events
-    EXPECT_EQ(unit.wire_bytes(), wire);
+    EXPECT_TRUE(pick_script(f, "_DY 1400\n")); // longer than the interval
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\n");
     pump_for(6300);
-    wire += "\r\n";
-    EXPECT_EQ(unit.wire_bytes(), wire);
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\n\r\n");
 
     QTest::keyClick(form.AdTerminal1, Qt::Key_K);
     pump_for(6500);
-    wire += "k";
-    EXPECT_EQ(unit.wire_bytes(), wire);
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\n\r\nk");
 }

@@ -1,17 +1,14 @@
 #pragma once
 // The main window against a unit on TCP, always on 127.0.0.1.
 //
-//   TcpUnit unit({"--silent"});       the unit simulator on a free port, with a wire log and the
-//                                     images it takes kept
-//   LoopbackListener peer;            a listener the test drives as the unit's end itself:
-//     peer.accept_peer()              takes the connection Kestrin made
-//     peer.send(bytes), peer.read_for(ms), peer.reset_peer()
-//   LoopbackListener never(0);        with never.fill_queue(): a unit that never accepts; its
-//                                     queue holds a first connection that is never taken, so a
-//                                     further attempt gets no answer at all
-//   unused_loopback_port()            a port where nothing listens: a connection is refused
-//   EthernetForm f;                   the windows, with the computer's address lookup answered
-//     f.connect(port)                 Communication > Ethernet > Connect, then the Connect button
+//   TcpUnit unit({"--silent"})     the unit simulator on a free port, with a wire log and the
+//                                  images it takes kept
+//   LoopbackListener peer          a listener that the test drives as the unit's end itself
+//                                  (accept_peer, send, read_for, reset_peer); with a backlog of
+//                                  0 and fill_queue(), a unit that never accepts: its queue holds
+//                                  a first connection that is never taken, so a further attempt
+//                                  gets no answer at all; closed at once, a refusing port
+//   EthernetForm f; f.connect(port)   Communication > Ethernet > Connect, then Connect
 
 #include "tests/link/link_test_support.h"
 
@@ -23,80 +20,43 @@
 #include <QPushButton>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
 
 struct TcpUnit {
     explicit TcpUnit(std::vector<std::string> extra = {})
-        : wire(tmp.path().toStdString() + "/unit.wire")
     {
-        std::vector<std::string> args{"--tcp", "0", "--wire-log", wire, "--save-dir",
-                                      tmp.path().toStdString()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        sim = std::make_unique<SimProcess>(args);
+        extra.insert(extra.begin(), {"--tcp", "0", "--wire-log", wire, "--save-dir", dir()});
+        sim = std::make_unique<SimProcess>(extra);
     }
+    std::string dir() const { return tmp.path().toStdString(); }
     std::uint16_t port() const { return sim->tcpPort(); }
-    std::string wire_bytes() const { return file_text(wire); }
-    std::string saved_image(int n) const
-    {
-        return file_text(tmp.path().toStdString() + "/image-" + std::to_string(n) + ".bin");
-    }
-    static std::string file_text(const std::string& path)
+    std::string wire_bytes() const { return file_bytes(wire); }
+    std::string saved_image(int n) const { return file_bytes(dir() + "/image-" + std::to_string(n) + ".bin"); }
+    static std::string file_bytes(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     QTemporaryDir tmp;
-    std::string wire;
+    std::string wire = dir() + "/unit.wire";
     std::unique_ptr<SimProcess> sim;
 };
 
-inline sockaddr_in loopback_address(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-inline std::uint16_t bound_port(int fd)
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-inline std::uint16_t unused_loopback_port()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback_address(0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    const std::uint16_t port = bound_port(fd);
-    close(fd);
-    return port;
-}
-
 class LoopbackListener {
 public:
-    // `receive_buffer`: the accepted connection's receive buffer, 0 for the system's default.
-    explicit LoopbackListener(int backlog = 1, int receive_buffer = 0)
-        : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    explicit LoopbackListener(int backlog = 1) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        if (receive_buffer > 0)
-            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        sockaddr_in address = loopback_address(0);
+        sockaddr_in address = loopback(0);
         bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
         listen(fd_, backlog);
     }
     ~LoopbackListener()
@@ -105,15 +65,19 @@ public:
             if (fd >= 0)
                 close(fd);
     }
-    std::uint16_t port() const { return bound_port(fd_); }
-
+    std::uint16_t port() const { return port_; }
+    void stop_listening()
+    {
+        close(fd_);
+        fd_ = -1;
+    }
     void fill_queue()
     {
         queued_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback_address(port());
+        sockaddr_in address = loopback(port_);
         connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
-    // Waits up to 5 s for Kestrin's connection, while the event loop runs.
+    // Waits up to 5 s for Kestrin's next connection, while the event loop runs.
     bool accept_peer()
     {
         pollfd waiting{fd_, POLLIN, 0};
@@ -124,26 +88,13 @@ public:
         peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         return peer_ >= 0;
     }
-    // Drops the connection with a reset, as a unit that is switched off in mid-exchange.
-    void reset_peer()
-    {
-        const linger abort{1, 0};
-        setsockopt(peer_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        close(peer_);
-        peer_ = -1;
-    }
-    bool send(std::string_view bytes) const
-    {
-        return ::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
+    void send(std::string_view bytes) const { ::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     // What Kestrin sends within `ms`, while the event loop runs.
     std::string read_for(int ms) const
     {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end) {
-            char buffer[4096];
+        for (char buffer[4096]; std::chrono::steady_clock::now() < end;) {
             const ssize_t n = recv(peer_, buffer, sizeof buffer, 0);
             if (n > 0)
                 got.append(buffer, static_cast<size_t>(n));
@@ -152,15 +103,27 @@ public:
         }
         return got;
     }
-    // True once Kestrin has closed the connection.
-    bool peer_closed() const
+    // Drops the connection with a reset, as a unit switched off in mid-exchange.
+    void reset_peer()
     {
-        char byte;
-        return recv(peer_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+        const linger abort{1, 0};
+        setsockopt(peer_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close(peer_);
+        peer_ = -1;
     }
 
 private:
+    static sockaddr_in loopback(std::uint16_t port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+
     int fd_;
+    std::uint16_t port_ = 0;
     int queued_ = -1;
     int peer_ = -1;
 };
@@ -178,7 +141,7 @@ struct EthernetForm : FormFixture {
         form().EnetConnect1->trigger();
         dialog().ConnectButton->click();
     }
-    // Every character of the terminal view, scroll-back included, rows joined by line feeds.
+    // The terminal view's rows, scroll-back included, each ended by a line feed.
     std::string terminal_text()
     {
         const TerminalScreen& screen = form().AdTerminal1->Screen();
