@@ -100,8 +100,8 @@ void TClientSocketForm::showEvent(QShowEvent* event)
 void TClientSocketForm::FormShow()
 {
     try {
-        EnetStatusText->setText(QString::fromStdString("Note: Computer's IP Addr = " +
-                                                       Powersock1.GetLocalIP()));
+        EnetStatusText->setText(
+            QString::fromStdString("Note: Computer's IP Addr = " + Powersock1.GetLocalIP()));
     } catch (const ESocketError&) {
         Message("Error! Invalid IP Address / Port #");
         focus_if_possible(PortNumberTxEdit);
@@ -129,10 +129,22 @@ bool TClientSocketForm::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TClientSocketForm::IPEdit1Exit() { CheckAddressField(IPEdit1); }
-void TClientSocketForm::IPEdit2Exit() { CheckAddressField(IPEdit2); }
-void TClientSocketForm::IPEdit3Exit() { CheckAddressField(IPEdit3); }
-void TClientSocketForm::IPEdit4Exit() { CheckAddressField(IPEdit4); }
+void TClientSocketForm::IPEdit1Exit()
+{
+    CheckAddressField(IPEdit1);
+}
+void TClientSocketForm::IPEdit2Exit()
+{
+    CheckAddressField(IPEdit2);
+}
+void TClientSocketForm::IPEdit3Exit()
+{
+    CheckAddressField(IPEdit3);
+}
+void TClientSocketForm::IPEdit4Exit()
+{
+    CheckAddressField(IPEdit4);
+}
 
 void TClientSocketForm::CheckAddressField(QLineEdit* field)
 {
@@ -177,8 +189,8 @@ void TClientSocketForm::OpenAndWait()
         PortNumberTxEdit->setFocus();
         return;
     }
-    const QString address = IPEdit1->text() + '.' + IPEdit2->text() + '.' + IPEdit3->text() + '.' +
-                            IPEdit4->text();
+    const QString address =
+        IPEdit1->text() + '.' + IPEdit2->text() + '.' + IPEdit3->text() + '.' + IPEdit4->text();
     TClientSocket& socket = *main_->ClientSocket1;
     socket.SetAddress(address.toStdString());
     socket.SetPort(*port);
@@ -239,8 +251,8 @@ void TClientSocketForm::DisconnectButtonClick()
 
 void TClientSocketForm::SetFieldsEnabled(bool enabled)
 {
-    for (QWidget* control : std::initializer_list<QWidget*>{ConnectButton, PortNumberTxEdit, IPEdit1,
-                                                            IPEdit2, IPEdit3, IPEdit4})
+    for (QWidget* control : std::initializer_list<QWidget*>{ConnectButton, PortNumberTxEdit,
+                                                            IPEdit1, IPEdit2, IPEdit3, IPEdit4})
         control->setEnabled(enabled);
 }
 

@@ -69,14 +69,15 @@ TEST_P(ConnectionOutcome, EndsInItsStateWithItsMessage)
     closer.setSingleShot(true);
     QObject::connect(&closer, &QTimer::timeout, [&] {
         dialog.close();
-        closeRefused = form.connect_pending && dialog.isVisible() && !dialog.ConnectButton->isEnabled();
+        closeRefused =
+            form.connect_pending && dialog.isVisible() && !dialog.ConnectButton->isEnabled();
     });
     closer.start(300);
     f.connect(up || peer == Peer::closes_at_once ? unit.port() : listener.port());
     pump_for(300);
 
-    EXPECT_EQ(f.dialogs.messages, message.empty() ? std::vector<std::string>{}
-                                                  : std::vector<std::string>{message});
+    EXPECT_EQ(f.dialogs.messages,
+              message.empty() ? std::vector<std::string>{} : std::vector<std::string>{message});
     EXPECT_EQ(closeRefused, peer == Peer::never_accepts);
     EXPECT_EQ(form.ClientSocket1->Active(), up);
     EXPECT_FALSE(form.ClientSocket1->Connecting() || form.connect_pending || form.try_enet_again);
@@ -136,11 +137,11 @@ TEST(EthernetScript, ALinkDroppedInAnUploadCancelsItAndANewConnectionWorks)
     f.connect(unit.port());
 
     EXPECT_FALSE(pick_script(f, "_SC \"LOADR\"\n_LF image.bin\n_LA 0\n_LV V1\n_LP 1\n_LD\n_FI\n"));
-    EXPECT_EQ(f.dialogs.messages,
-              (std::vector<std::string>{"Error! Cannot connect to server/lost connection.",
-                                        "Upload cancelled/incomplete!!! Upload for image.bin section "
-                                        "was incomplete.",
-                                        "Exiting script"}));
+    EXPECT_EQ(f.dialogs.messages, (std::vector<std::string>{
+                                      "Error! Cannot connect to server/lost connection.",
+                                      "Upload cancelled/incomplete!!! Upload for image.bin section "
+                                      "was incomplete.",
+                                      "Exiting script"}));
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
     EXPECT_FALSE(f.form().EthernetCheckBox->isChecked());
     EXPECT_FALSE(f.windows->ProgressForm->isVisible());
@@ -157,8 +158,9 @@ TEST(EthernetScript, TcWithoutAnswerFailsWhenItsPollsRunOutBeforeTheCommandTimeO
     EthernetForm f;
     f.connect(unit.port());
     EXPECT_FALSE(pick_script(f, "_TC \"^M\"\n"));
-    EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{
-                                      "Error! Unable to get response from unit(_TC)! Exiting script"});
+    EXPECT_EQ(
+        f.dialogs.messages,
+        std::vector<std::string>{"Error! Unable to get response from unit(_TC)! Exiting script"});
     EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\nLOADR\r\n\r\r\n\r\r\n\r\r\n\r\r\n");
     EXPECT_TRUE(f.form().ClientSocket1->Active());
 }

@@ -32,8 +32,8 @@ TEST(EthernetDialog, ChecksTheAddressFieldsAndThePortAndNamesTheComputersAddress
         f.dialogs.messages.clear();
         d.IPEdit3->setText(text);
         d.IPEdit3Exit();
-        EXPECT_EQ(f.dialogs.messages, *message ? std::vector<std::string>{message}
-                                               : std::vector<std::string>{});
+        EXPECT_EQ(f.dialogs.messages,
+                  *message ? std::vector<std::string>{message} : std::vector<std::string>{});
         EXPECT_EQ(d.focusWidget(), *message ? d.IPEdit3 : d.IPEdit1) << text; // back to the field
     }
     d.IPEdit3->setText("0");
@@ -93,11 +93,11 @@ TEST(EthernetLink, ShowsCapturesTypesRecoversOnceAndGivesUpOnAnImageInFlight)
     peer.reset_peer();
     ASSERT_TRUE(peer.accept_peer());
     EXPECT_EQ(peer.read_for(1300), probes + "VER");
-    EXPECT_EQ(f.dialogs.statuses, (std::vector<std::string>{
-                                      "Ethernet connection closed",
-                                      "Attempting Ethernet connection. Please wait....",
-                                      "Connection established. Verifying prompt....",
-                                      "Connect via Ethernet successful"}));
+    EXPECT_EQ(f.dialogs.statuses,
+              (std::vector<std::string>{"Ethernet connection closed",
+                                        "Attempting Ethernet connection. Please wait....",
+                                        "Connection established. Verifying prompt....",
+                                        "Connect via Ethernet successful"}));
     EXPECT_TRUE(f.dialogs.messages.empty());
     EXPECT_FALSE(form.try_enet_again);
 

@@ -36,7 +36,10 @@ struct TcpUnit {
     std::string dir() const { return tmp.path().toStdString(); }
     std::uint16_t port() const { return sim->tcpPort(); }
     std::string wire_bytes() const { return file_bytes(wire); }
-    std::string saved_image(int n) const { return file_bytes(dir() + "/image-" + std::to_string(n) + ".bin"); }
+    std::string saved_image(int n) const
+    {
+        return file_bytes(dir() + "/image-" + std::to_string(n) + ".bin");
+    }
     static std::string file_bytes(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
@@ -88,7 +91,10 @@ public:
         peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         return peer_ >= 0;
     }
-    void send(std::string_view bytes) const { ::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void send(std::string_view bytes) const
+    {
+        ::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
     // What Kestrin sends within `ms`, while the event loop runs.
     std::string read_for(int ms) const
     {
