@@ -181,11 +181,16 @@ bool UnattendedDialogs::Question(QWidget*, std::string_view caption, std::string
     return answer == "yes" || answer == "ok";
 }
 
+// The file that KESTRIN_OPEN names is the operator's choice; without it the dialog is cancelled.
 std::optional<std::string> UnattendedDialogs::OpenFile(QWidget*, const std::string& initialDir,
                                                        const std::string&)
 {
-    journal("open: " + journal_escape(initialDir) + " -> cancel");
-    return std::nullopt;
+    const std::string chosen = qgetenv("KESTRIN_OPEN").toStdString();
+    journal("open: " + journal_escape(initialDir) + " -> " +
+            (chosen.empty() ? std::string("cancel") : journal_escape(chosen)));
+    if (chosen.empty())
+        return std::nullopt;
+    return chosen;
 }
 
 std::optional<QFont> UnattendedDialogs::ChooseFont(QWidget*, const QFont&)

@@ -13,7 +13,8 @@
 //                        message: TEXT
 //                        question: CAPTION: TEXT -> ANSWER
 //                        status: TEXT
-//                        open: DIRECTORY -> cancel
+//                        open: DIRECTORY -> PATH    (the path in KESTRIN_OPEN, when set)
+//                        open: DIRECTORY -> cancel  (otherwise)
 //                        font: cancel
 //                      ANSWER is the next word of the comma-separated list in KESTRIN_ANSWERS
 //                      (ok, cancel, yes, no) or, once the list is used up, the box's first button.

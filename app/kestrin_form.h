@@ -10,7 +10,7 @@
 //   script/   script file reader, command dispatcher and commands
 //   upload/   image checksum and date, the transfer
 //   link/     serial link (finding the unit, prompt wait, reply capture, time-out, keep-alive),
-//             serial transmit with flow checks, Ethernet link
+//             serial transmit with flow checks, Ethernet link and its connection dialog
 //
 // Each subsystem's state is kept together below, under its own heading. Long operations do not use
 // threads: they pump the window event queue at fixed points (pump_events) and sleep plain
@@ -202,9 +202,11 @@ public:
     void SendByte(int32_t n, const char* bytes);
     void BindSerialPort();
     void SerialDeviceLost();
+    void leave_serial_link();
     bool VerifyPrompt(int n);
     void SendBlockOnSerialPort(int32_t n, const char* bytes);
     void SendBlockOnSocket(int32_t n, const char* bytes);
+    bool send_whole_block_on_socket(int32_t n, const char* bytes);
 
     void ClientSocket1Connect();
     void ClientSocket1Read();
@@ -214,6 +216,11 @@ public:
     void SetTryEnetAgainFlag(bool flag);
     bool ClientSocketTryAgain(bool clear_after);
     void ConnectionTimerTimer();
+    void BindClientSocket();
+    void VerifyEthernetPrompt();
+    void ShowReceivedText(const char* chunk, int count);
+    void close_failed_link(std::string_view message, bool stop_run);
+    void wait_for_recovery_connection();
 
     // Prompt, wait and capture state
     char prompt_char1 = '#';
@@ -231,6 +238,7 @@ public:
     int32_t rx_min_len = 0;
 
     // Ethernet link state
+    bool connect_pending = false;
     bool try_enet_again = false;
     bool enet_closed = false;
     bool in_socket_error = false;

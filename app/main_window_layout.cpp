@@ -69,6 +69,7 @@ QTimer* make_timer(QObject* parent, const char* name, int intervalMs)
     auto* timer = new QTimer(parent);
     timer->setObjectName(name);
     timer->setInterval(intervalMs);
+    timer->setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
     return timer;
 }
 
@@ -106,6 +107,7 @@ TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent), dialogs_(make
     BuildMenus();
     ConnectHandlers();
     BindSerialPort();
+    BindClientSocket();
     SetClientHeight(kClientHeight);
     enet_closed = false;
 }

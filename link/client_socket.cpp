@@ -1,16 +1,39 @@
 #include "link/client_socket.h"
 
-#include <QTcpSocket>
-#include <QTimer>
+#include <QSocketNotifier>
 
-TClientSocket::TClientSocket(QObject* parent) : QObject(parent), socket_(new QTcpSocket(this))
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool would_block(int error)
 {
-    connect(socket_, &QTcpSocket::connected, this, &TClientSocket::Connected);
-    connect(socket_, &QTcpSocket::readyRead, this, &TClientSocket::ReadyRead);
-    connect(socket_, &QTcpSocket::errorOccurred, this, &TClientSocket::Failed);
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
-TClientSocket::~TClientSocket() = default;
+std::string error_text(int code)
+{
+    return std::strerror(code) + std::string(" (") + std::to_string(code) + ")";
+}
+
+} // namespace
+
+TClientSocket::TClientSocket(QObject* parent) : QObject(parent) {}
+
+TClientSocket::~TClientSocket()
+{
+    ReleaseSocket();
+}
 
 void TClientSocket::SetAddress(const std::string& address)
 {
@@ -26,87 +49,228 @@ void TClientSocket::SetPort(int port)
 
 void TClientSocket::Open()
 {
-    if (socket_->state() != QAbstractSocket::UnconnectedState)
+    if (state_ != State::closed)
         return;
-    opening_ = true;
-    socket_->connectToHost(QString::fromStdString(address_), static_cast<quint16>(port_));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    if (port_ < 0 || port_ > 65535 || inet_pton(AF_INET, address_.c_str(), &to.sin_addr) != 1)
+        throw ESocketError("Invalid address " + address_ + ", port " + std::to_string(port_));
+    to.sin_port = htons(static_cast<uint16_t>(port_));
+
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        throw ESocketError("Cannot create a socket: " + error_text(errno));
+    // Commands are short lines that the unit must see at once.
+    const int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    state_ = State::connecting;
+    ++connection_id_;
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
+        errno != EINPROGRESS) {
+        const int code = errno;
+        ReleaseSocket();
+        PostError(eeConnect, code); // the outcome of an attempt always arrives later
+        return;
+    }
+    write_notifier_ = Watch(QSocketNotifier::Write, &TClientSocket::ConnectFinished);
 }
 
 void TClientSocket::Close()
 {
-    opening_ = false;
-    socket_->abort();
-}
-
-bool TClientSocket::Active() const
-{
-    return socket_->state() == QAbstractSocket::ConnectedState;
+    ReleaseSocket();
+    ++connection_id_;
 }
 
 int TClientSocket::ReceiveLength() const
 {
-    return Active() ? static_cast<int>(socket_->bytesAvailable()) : 0;
+    int waiting = 0;
+    if (!Active() || broken_ || ioctl(fd_, FIONREAD, &waiting) != 0)
+        return 0;
+    return waiting;
 }
 
 int TClientSocket::ReceiveBuf(char* buffer, int count)
 {
-    if (!Active() || count <= 0)
+    if (!Active() || broken_ || count <= 0)
         return 0;
-    const qint64 got = socket_->read(buffer, count);
-    ScheduleReadIfDataLeft();
-    return got > 0 ? static_cast<int>(got) : 0;
+    const ssize_t got = recv(fd_, buffer, static_cast<size_t>(count), MSG_DONTWAIT);
+    if (got > 0)
+        return static_cast<int>(got);
+    if (got < 0 && !would_block(errno))
+        Break(eeReceive, errno);
+    return 0;
 }
 
 void TClientSocket::SendText(std::string_view text)
 {
-    SendBuf(text.data(), static_cast<int>(text.size()));
+    if (!Active() || broken_ || text.empty())
+        return;
+    if (queued_text_.empty()) {
+        const ssize_t sent = send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
+        if (sent < 0 && !would_block(errno)) {
+            Break(eeSend, errno);
+            return;
+        }
+        text.remove_prefix(sent > 0 ? static_cast<size_t>(sent) : 0);
+        if (text.empty())
+            return;
+    }
+    if (queued_text_.size() + text.size() > kMaxQueuedText) {
+        Break(eeSend, ENOBUFS);
+        return;
+    }
+    queued_text_.append(text);
+    if (!write_notifier_)
+        write_notifier_ = Watch(QSocketNotifier::Write, &TClientSocket::WriteReady);
 }
 
 int TClientSocket::SendBuf(const char* buffer, int count)
 {
-    if (!Active())
+    if (!Active() || broken_ || count <= 0)
         return 0;
-    if (count <= 0)
-        return 0;
-    const qint64 written = socket_->write(buffer, count);
-    socket_->flush();
-    return written < 0 ? 0 : static_cast<int>(written);
+    if (!FlushQueuedText())
+        return broken_ ? 0 : -1;
+    const ssize_t sent = send(fd_, buffer, static_cast<size_t>(count), MSG_NOSIGNAL);
+    if (sent >= 0)
+        return static_cast<int>(sent);
+    if (would_block(errno))
+        return -1;
+    Break(eeSend, errno);
+    return 0;
 }
 
-void TClientSocket::Connected()
+void TClientSocket::ConnectFinished()
 {
-    opening_ = false;
+    int code = 0;
+    socklen_t length = sizeof code;
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &code, &length) != 0)
+        code = errno;
+    if (code != 0) {
+        ReleaseSocket();
+        ReportError(eeConnect, code);
+        return;
+    }
+    write_notifier_->setEnabled(false);
+    write_notifier_->deleteLater();
+    write_notifier_ = nullptr;
+    state_ = State::connected;
+    read_notifier_ = Watch(QSocketNotifier::Read, &TClientSocket::ReadReady);
     if (OnConnect)
         OnConnect();
 }
 
-void TClientSocket::ReadyRead()
+// Readable with nothing to read means the far side has closed the connection, or reset it.
+void TClientSocket::ReadReady()
 {
-    read_scheduled_ = false;
-    if (OnRead && Active())
-        OnRead();
-}
-
-// Qt raises readyRead only for newly arrived data; unread data must raise a further notification.
-void TClientSocket::ScheduleReadIfDataLeft()
-{
-    if (read_scheduled_ || socket_->bytesAvailable() <= 0)
+    if (ReceiveLength() > 0) {
+        if (OnRead)
+            OnRead();
         return;
-    read_scheduled_ = true;
-    QTimer::singleShot(0, this, &TClientSocket::ReadyRead);
+    }
+    char probe;
+    const ssize_t got = recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got == 0)
+        ReleaseSocket();
+    else if (got < 0 && !would_block(errno))
+        Break(eeReceive, errno);
 }
 
-void TClientSocket::Failed()
+void TClientSocket::WriteReady()
 {
-    const QAbstractSocket::SocketError error = socket_->error();
-    if (error == QAbstractSocket::RemoteHostClosedError && !opening_)
-        return; // the unit closed the connection: Active() turns false without a notification
-    const int kind = opening_ ? eeConnect : eeGeneral;
-    opening_ = false;
-    int code = static_cast<int>(error) + 1;
+    if (FlushQueuedText() && write_notifier_) {
+        write_notifier_->setEnabled(false);
+        write_notifier_->deleteLater();
+        write_notifier_ = nullptr;
+    }
+}
+
+// True when no queued text waits any more.
+bool TClientSocket::FlushQueuedText()
+{
+    while (!queued_text_.empty() && !broken_) {
+        const ssize_t sent = send(fd_, queued_text_.data(), queued_text_.size(), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (!would_block(errno))
+                Break(eeSend, errno);
+            return false;
+        }
+        queued_text_.erase(0, static_cast<size_t>(sent));
+    }
+    return queued_text_.empty();
+}
+
+// The connection has failed: it takes and gives nothing more, and its owner hears of it once.
+void TClientSocket::Break(int kind, int code)
+{
+    broken_ = true;
+    queued_text_.clear();
+    for (QSocketNotifier* notifier : {read_notifier_, write_notifier_})
+        if (notifier)
+            notifier->setEnabled(false);
+    PostError(kind, code);
+}
+
+void TClientSocket::ReportError(int kind, int code)
+{
     if (OnError)
         OnError(kind, code);
     if (code != 0)
-        throw ESocketError("Socket error: " + socket_->errorString().toStdString() + " (" +
-                           std::to_string(code) + ")");
+        throw ESocketError("Socket error: " + error_text(code));
+}
+
+// A notification for the connection of now; it is dropped when that connection is closed first.
+void TClientSocket::PostError(int kind, int code)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, kind, code, id = connection_id_] {
+            if (connection_id_ == id)
+                ReportError(kind, code);
+        },
+        Qt::QueuedConnection);
+}
+
+QSocketNotifier* TClientSocket::Watch(int type, void (TClientSocket::*handler)())
+{
+    auto* notifier = new QSocketNotifier(fd_, static_cast<QSocketNotifier::Type>(type), this);
+    connect(notifier, &QSocketNotifier::activated, this, handler);
+    return notifier;
+}
+
+// Notifiers may be the ones whose signal runs right now: they are disabled at once and deleted
+// later.
+void TClientSocket::ReleaseSocket()
+{
+    for (QSocketNotifier** notifier : {&read_notifier_, &write_notifier_}) {
+        if (*notifier) {
+            (*notifier)->setEnabled(false);
+            (*notifier)->deleteLater();
+            *notifier = nullptr;
+        }
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    state_ = State::closed;
+    broken_ = false;
+    queued_text_.clear();
+}
+
+std::string local_host_address()
+{
+    char name[201] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        throw ESocketError("Cannot get the host name: " + error_text(errno));
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || !found)
+        throw ESocketError(std::string("Cannot look up the host name ") + name);
+    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address->sin_addr.s_addr);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+    freeaddrinfo(found);
+    return text;
 }

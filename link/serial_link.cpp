@@ -89,15 +89,16 @@ void TKestrinForm::BindSerialPort()
 
 // A device that went away while open (a USB adapter pulled out) stops the running upload and
 // script, as a lost TCP connection does, instead of letting a half-sent upload end as a success.
+// The link is left as choosing None leaves it, and the raised cancel_flag keeps the command that
+// was cut off from opening a TCP connection of its own.
 void TKestrinForm::SerialDeviceLost()
 {
     ProgressForm->cancel_flag = 1;
     cmd_failed = 1;
-    ComNumberLabel->setText("None");
-    ComNumberLabel->adjustSize();
-    Ethernet1->menuAction()->setEnabled(true); // no serial link is in use any more
-    dialogs_->Message(this, "Note: COM Port #" + number(ApdComPort1->ComNumber()) +
-                                " is not responding.");
+    const int lost = ApdComPort1->ComNumber();
+    ComCheckBox->setChecked(false);
+    leave_serial_link();
+    dialogs_->Message(this, "Note: COM Port #" + number(lost) + " is not responding.");
 }
 
 int32_t TKestrinForm::check_com(int n)
@@ -230,6 +231,12 @@ void TKestrinForm::NoneMenuClick()
 {
     show_status("Note: Last successful COM port used is: " +
                 (last_com <= 0 ? std::string("Never") : number(last_com)));
+    leave_serial_link();
+}
+
+// No serial link in use: the port closed and numbered 0, the script buttons disabled.
+void TKestrinForm::leave_serial_link()
+{
     ApdComPort1->SetOpen(false);
     ApdComPort1->SetComNumber(0);
     ComNumberLabel->setText("None");
@@ -291,7 +298,8 @@ bool TKestrinForm::SendCOMCmd_GetPrompt(std::string_view cmd)
         }
         return seen;
     }
-    if (!ClientSocket1->Active())
+    // A run that is stopping opens no new connection.
+    if (!ClientSocket1->Active() && ProgressForm->cancel_flag != 1)
         ClientSocketForm->ConnectButtonClick();
     if (!ClientSocket1->Active())
         return false;
@@ -369,6 +377,7 @@ void TKestrinForm::CommandTimerTimer()
     if (ClientSocket1->Active() && !try_enet_again) {
         SetTryEnetAgainFlag(true);
         ClientSocketTryAgain(false);
+        cmd_failed = 1; // the command that timed out got no answer; it went out again at most
         return;
     }
     ProgressForm->cancel_flag = 1;

@@ -9,6 +9,8 @@
 #include "serial/com_port.h"
 #include "upload/progress_form.h"
 
+#include <QCheckBox>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace {
@@ -36,8 +38,8 @@ void TKestrinForm::SendByte(int32_t n, const char* bytes)
         return;
     if (ApdComPort1->Open())
         SendBlockOnSerialPort(n, bytes);
-    else if (ClientSocket1->Active())
-        SendBlockOnSocket(n, bytes);
+    else if (ClientSocket1->Active() || EthernetCheckBox->isChecked())
+        SendBlockOnSocket(n, bytes); // a link still shown as up that the unit closed fails there
 }
 
 // Refuses a block that does not fit, waits until it has left the computer, then until CTS is set,
@@ -80,24 +82,43 @@ void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
     ApdComPort1->FlushOutBuffer();
 }
 
-// The socket may accept part of a block; the unit expects every byte of it, so the rest follows
-// until all of it is accepted or the connection is gone (the send then reports 0).
 void TKestrinForm::SendBlockOnSocket(int32_t n, const char* bytes)
 {
     sleep_ms(1);
     pump_events();
-    for (int32_t sent = 0; sent < n;) {
-        const int accepted = ClientSocket1->SendBuf(bytes + sent, n - sent);
-        if (accepted == 0)
-            break;
-        if (accepted > 0) {
-            sent += accepted;
-            continue;
-        }
-        sleep_ms(1);
-        pump_events();
-    }
+    const bool whole = send_whole_block_on_socket(n, bytes);
     pump_events();
     sleep_ms(1);
     pump_events();
+    // A failure that the socket reported has been dealt with by its error handler meanwhile.
+    if (!whole && ProgressForm->cancel_flag != 1)
+        close_failed_link("Error! Cannot connect to server/lost connection.", true);
+}
+
+// The socket may accept part of a block; the unit expects every byte of it, in order, so the rest
+// follows. False when the block could not go whole: the connection is gone, its failure stopped
+// the upload, or the socket took nothing for as long as a command may wait (CommandTimer's
+// interval), as when the unit stays connected but reads no more.
+bool TKestrinForm::send_whole_block_on_socket(int32_t n, const char* bytes)
+{
+    QElapsedTimer blocked;
+    for (int32_t sent = 0; sent < n;) {
+        if (ProgressForm->cancel_flag == 1)
+            return false;
+        const int accepted = ClientSocket1->SendBuf(bytes + sent, n - sent);
+        if (accepted == 0)
+            return false;
+        if (accepted > 0) {
+            sent += accepted;
+            blocked.invalidate();
+            continue;
+        }
+        if (!blocked.isValid())
+            blocked.start();
+        else if (blocked.elapsed() >= CommandTimer->interval())
+            return false;
+        sleep_ms(1);
+        pump_events();
+    }
+    return true;
 }
