@@ -60,7 +60,7 @@ echo "== cpack -G DEB"
 deb="$scratch/package/kestrin_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$scratch/package")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 fonts-liberation fonts-comic-neue; do
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 fonts-liberation fonts-comic-neue; do
   [[ ",$depends," =~ [,\ ]$needed[,\ ] ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg -x "$deb" "$scratch/root"
