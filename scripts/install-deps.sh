@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+packages+=(clang libclang-rt-14-dev) # the fuzz targets: clang with its libFuzzer runtime
 
 missing=()
 for package in "${packages[@]}"; do
