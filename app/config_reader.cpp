@@ -1,9 +1,10 @@
 #include "app/config_reader.h"
 
+#include "app/regular_file.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -334,8 +335,7 @@ void feed(SettingLineSplitter& splitter, std::string_view bytes)
 
 bool for_each_setting_line(const std::string& path, const SettingLineHandler& handle)
 {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                              std::fclose);
+    const UniqueFile file = open_regular_file(path);
     if (!file)
         return false;
 

@@ -21,7 +21,8 @@
 // the fields keeps the order the operator sees).
 //
 //   for_each_setting_line(path, handle)     calls handle(n, line) for setting lines 1..29;
-//                                           false when the file cannot be opened.
+//                                           false when the file cannot be opened or is no
+//                                           regular file (a pipe, a device): as if missing.
 //   read_config_settings(path)              every setting except the brand (line 23).
 //   read_brand_number(path)                 the brand number of setting line 23 only.
 //   ..._in_text / ..._from_text             the same over text already in memory.

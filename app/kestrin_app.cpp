@@ -6,7 +6,6 @@
 #include "link/client_socket_form.h"
 #include "upload/progress_form.h"
 
-#include <cstdio>
 #include <exception>
 
 KestrinWindows::KestrinWindows()
@@ -34,11 +33,10 @@ KestrinApplication::KestrinApplication(int& argc, char** argv) : QApplication(ar
 
 void KestrinApplication::ReportException(const char* message)
 {
-    if (reporter_) {
+    if (reporter_)
         reporter_->dialogs().Message(reporter_, message);
-    } else {
-        std::fprintf(stderr, "%s\n", message);
-    }
+    else // the windows are not there yet, or not any more
+        make_dialogs()->Message(nullptr, message);
 }
 
 bool KestrinApplication::notify(QObject* receiver, QEvent* event)

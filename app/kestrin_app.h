@@ -32,7 +32,8 @@ class KestrinApplication : public QApplication {
 public:
     KestrinApplication(int& argc, char** argv);
 
-    // The main window whose dialogs report escaped exceptions; none: standard error.
+    // The main window whose dialogs report escaped exceptions; none: the dialog seam's own
+    // choice (a message box, or the journal in unattended mode).
     void SetReporter(TKestrinForm* form) { reporter_ = form; }
     void ReportException(const char* message);
 

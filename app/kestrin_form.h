@@ -166,6 +166,8 @@ public:
     char query_answer[1000] = {};
     uint8_t dialog_asked = 0;
     uint8_t dialog_ok = 0;
+    // How long _WP waits for either prompt before it stops the script.
+    int32_t wp_give_up_ms = 300000;
 
     // ---- Image upload (upload/) ---------------------------------------------------------------
     int get_file_checksum();

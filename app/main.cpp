@@ -31,7 +31,11 @@ int main(int argc, char** argv)
         windows.KestrinForm->show();
         KestrinApplication::exec();
     } catch (const std::exception& error) {
+        app.SetReporter(nullptr); // the windows are gone with the stack
         app.ReportException(error.what());
+    } catch (...) {
+        app.SetReporter(nullptr);
+        app.ReportException("Unknown exception");
     }
     return 0;
 }

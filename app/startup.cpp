@@ -17,6 +17,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <exception>
+
 void TKestrinForm::show_status(std::string_view text)
 {
     InfoStatusText->setText(latin1(text));
@@ -137,7 +139,13 @@ void TKestrinForm::RunAutomaticScript()
     pump_events();
     setEnabled(false);
     script_path = auto_script_path;
-    read_ini();
+    try {
+        read_ini();
+    } catch (const std::exception& error) {
+        // An error of the serial port layer ends the run as it would end any event handler, and
+        // the program still ends: nobody may be there to close it.
+        dialogs_->Message(this, error.what());
+    }
     setEnabled(true);
     show_status(" ");
     pump_events();

@@ -31,6 +31,7 @@ void TerminalScreen::Write(std::string_view bytes)
 
 void TerminalScreen::Put(char c)
 {
+    ++bytes_taken_;
     if (IsPrintable(c)) {
         PutPrintable(c);
         return;

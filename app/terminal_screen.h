@@ -54,6 +54,10 @@ public:
     int CursorRow() const; // among the visible rows
     int CursorColumn() const;
 
+    // Every byte the screen has interpreted since it was made, controls and ignored bytes
+    // included; Clear does not reset it.
+    unsigned long long BytesTaken() const { return bytes_taken_; }
+
 private:
     using Row = std::array<char, kColumns>;
 
@@ -70,5 +74,6 @@ private:
     int cursor_row_ = 0;
     int cursor_column_ = 0;
     bool wrap_pending_ = false;
+    unsigned long long bytes_taken_ = 0;
     std::function<void()> on_bell_;
 };

@@ -8,19 +8,17 @@
 
 #include "app/kestrin_app.h"
 #include "app/kestrin_form.h"
+#include "bench/rates_main.h"
 #include "serial/com_port.h"
 #include "serial_test_support.h"
 #include "tests/unit-sim/sim_process.h"
 #include "upload/progress_form.h"
 
-#include <QApplication>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -85,16 +83,5 @@ bool measure(int baud)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("KESTRIN_UNATTENDED", "1");
-    QApplication app(argc, argv);
-    std::vector<int> rates;
-    for (int i = 1; i < argc; ++i)
-        rates.push_back(std::atoi(argv[i]));
-    if (rates.empty())
-        rates = {38400, 115200};
-    bool all = true;
-    for (int baud : rates)
-        all = measure(baud) && all;
-    return all ? 0 : 1;
+    return measure_at_rates(argc, argv, {38400, 115200}, measure);
 }

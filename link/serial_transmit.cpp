@@ -56,18 +56,35 @@ void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
     }
     if (!CommandTimer->isActive())
         CommandTimer->start();
-    ApdComPort1->PutBlock(bytes, static_cast<uint16_t>(n));
+    try {
+        ApdComPort1->PutBlock(bytes, static_cast<uint16_t>(n));
+    } catch (const EPutBlockFail& refused) { // an earlier write, the header's say, was refused
+        CommandTimer->stop();
+        cancel(refused.what());
+        return;
+    }
     CommandTimer->stop();
 
+    // A refused write empties the transmit buffer as a sent block does: the block fails at once.
     // A device that vanishes during either wait gives its own notice once its loss is handled;
     // the block fails at once, without a second message.
+    const auto write_refused = [&] {
+        if (!ApdComPort1->TakeWriteFailure())
+            return false;
+        cancel(EPutBlockFail().what());
+        return true;
+    };
     for (int rounds = 0; ApdComPort1->GetOutBuffUsed() != 0;) {
+        if (write_refused())
+            return;
         poll_round();
         if (++rounds >= kDrainRounds) {
             cancel("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
             return;
         }
     }
+    if (write_refused())
+        return;
     for (int rounds = 0; !ApdComPort1->GetCTS();) {
         if (!ApdComPort1->Open()) {
             ProgressForm->cancel_flag = 1;

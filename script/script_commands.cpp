@@ -12,10 +12,13 @@
 
 #include "app/event_pump.h"
 #include "app/fixed_text.h"
+#include "link/client_socket.h"
 #include "script/script_args.h"
+#include "serial/com_port.h"
 #include "upload/image_file.h"
 #include "upload/progress_form.h"
 
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -57,6 +60,11 @@ constexpr ScriptCommand kCommands[] = {
     {"_WP", &TKestrinForm::cmd_WP, nullptr},
     {"_LT", &TKestrinForm::cmd_LT, nullptr},
 };
+
+bool link_is_up(const TKestrinForm& form)
+{
+    return form.ApdComPort1->Open() || form.ClientSocket1->Active();
+}
 
 int32_t saturated_product(int32_t a, int32_t b)
 {
@@ -301,13 +309,21 @@ int TKestrinForm::cmd_FI(std::string_view)
     return 1;
 }
 
-// Waits for either prompt with no limit of its own, but a raised cancel_flag (a command time-out,
-// a lost link) ends it, so that a run can always be stopped.
+// Waits for either prompt, trying each in turn, so that a run can always end: a raised
+// cancel_flag (a command time-out, a lost link) ends the wait and the run; no link at all (the
+// probe over TCP has tried to connect) or wp_give_up_ms without a prompt stop the script.
 int TKestrinForm::cmd_WP(std::string_view)
 {
+    const auto give_up_at =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(wp_give_up_ms);
     if (probe_prompt())
         return 1;
     while (ProgressForm->cancel_flag == 0) {
+        if (!link_is_up(*this) || std::chrono::steady_clock::now() >= give_up_at) {
+            dialogs().Message(this, "Error! Unable to get response from unit(_WP)! Exiting script");
+            return 0;
+        }
+        pump_events();
         set_wait_prompt(prompt_char1);
         if (probe_prompt())
             return 1;

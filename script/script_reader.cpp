@@ -15,6 +15,7 @@
 
 #include "app/cursor.h"
 #include "app/event_pump.h"
+#include "app/regular_file.h"
 #include "app/terminal_view.h"
 #include "link/client_socket.h"
 #include "upload/progress_form.h"
@@ -23,7 +24,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <system_error>
 
@@ -31,10 +31,6 @@ namespace {
 
 constexpr const char* kScriptFilter = "Script files (*.sld)|*.sld|All files (*.*)|*.*";
 constexpr int kEndOfFileByte = 26; // Ctrl-Z
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // On a system without drive letters the initial directory is the working directory itself.
 std::string current_directory_text()
@@ -81,7 +77,8 @@ int TKestrinForm::read_ini()
     script_done = 0;
     show_status("Reading script file. Please wait....");
     pump_events();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(script_path.c_str(), "rb"));
+    // A pipe or a device (an endless stream) is refused like a file that cannot be opened.
+    UniqueFile file = open_regular_file(script_path);
     if (!file) {
         msg_text = "Error opening file " + script_path + " for read.";
         dialogs().Message(this, msg_text);

@@ -14,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -122,7 +123,7 @@ struct TApdComPort::State {
     uint64_t head = 0;           // bytes received
     uint64_t tail = 0;           // bytes consumed
     uint64_t notified_head = 0;  // head when the last notification started
-    bool busy = false;           // a string wait runs
+    int busy = 0;                // string waits running; one may run inside another's event pumping
     bool paused = false;         // reading from the device is held back
     size_t pause_above = kRingSize;
     size_t resume_below = kRingSize;
@@ -453,7 +454,7 @@ struct TApdComPort::State {
         {
             std::lock_guard lk(rx_mutex);
             head = tail = notified_head = 0;
-            busy = paused = false;
+            paused = false;  // busy counts running calls: it outlives an opening
             dispatcher_read = ui_read = ListenerRead{};
             ui_pending = ui_done = 0;
         }
@@ -706,6 +707,12 @@ void TApdComPort::PutBlock(const void* buf, uint16_t n)
     s_->queue_for_sending(static_cast<const unsigned char*>(buf), n);
 }
 
+bool TApdComPort::TakeWriteFailure()
+{
+    std::lock_guard lk(s_->tx_mutex);
+    return std::exchange(s_->tx_failed, false);
+}
+
 bool TApdComPort::WaitForString(std::string_view s, int32_t ticks, bool yield, bool ignoreCase)
 {
     State& st = *s_;
@@ -715,7 +722,7 @@ bool TApdComPort::WaitForString(std::string_view s, int32_t ticks, bool yield, b
     auto expired = [&] { return current_tick() > expiry; };
 
     std::unique_lock lk(st.rx_mutex);
-    st.busy = true;
+    ++st.busy;
     struct EndWait {
         State& st;
         std::unique_lock<std::mutex>& lk;
@@ -723,7 +730,7 @@ bool TApdComPort::WaitForString(std::string_view s, int32_t ticks, bool yield, b
         {
             if (!lk.owns_lock())
                 lk.lock();
-            st.busy = false;
+            --st.busy;
             st.rx_changed.notify_all();
             lk.unlock();
             // Bytes left waiting are notified now; the reader may be sitting in the device.

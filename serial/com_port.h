@@ -26,7 +26,9 @@
 //
 // While WaitForString runs, no notifications are delivered; bytes it reads
 // are consumed. Bytes that arrived during the wait and were left unread are
-// notified once it ends.
+// notified once it ends. A wait may run inside another's event pumping (a
+// menu command during a prompt wait): notifications resume only when the
+// outermost wait has ended.
 //
 // A device that goes away (read or write reports it lost) stops both threads;
 // the port then closes itself on the user-interface thread and calls
@@ -144,10 +146,15 @@ public:
     // Queue bytes for sending and return without waiting. When the free
     // transmit space is smaller than the amount, nothing is queued and
     // EOutputBufferTooSmall is raised; EPutBlockFail when the device refused
-    // an earlier write of queued bytes (raised once, by the next call).
+    // an earlier write of queued bytes that TakeWriteFailure has not taken.
     void PutChar(char c);
     void PutString(std::string_view s);
     void PutBlock(const void* buf, uint16_t n);
+    // True, once, when the device has refused a write since the last call (or
+    // the last EPutBlockFail); the bytes of that write and all queued after
+    // them are gone, so the transmit queue reads as drained. A sender that
+    // waits for its bytes to drain asks this to tell a refusal from success.
+    bool TakeWriteFailure();
 
     // Reads and consumes received bytes until s has arrived or the time-out of
     // `ticks` 55 ms ticks has expired (expiry: current tick > start tick +

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -13,28 +14,22 @@ constexpr int kLastDosYear = 2107;
 
 } // namespace
 
-ImageFileReader::ImageFileReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
-
-ImageFileReader::~ImageFileReader()
-{
-    if (file_)
-        std::fclose(file_);
-}
+ImageFileReader::ImageFileReader(const std::string& path) : file_(open_regular_file(path)) {}
 
 size_t ImageFileReader::read(void* buffer, size_t count)
 {
-    return file_ && count > 0 ? std::fread(buffer, 1, count, file_) : 0;
+    return file_ && count > 0 ? std::fread(buffer, 1, count, file_.get()) : 0;
 }
 
 bool ImageFileReader::failed() const
 {
-    return !file_ || std::ferror(file_);
+    return !file_ || std::ferror(file_.get());
 }
 
 std::optional<std::time_t> ImageFileReader::write_time() const
 {
     struct stat info {};
-    if (!file_ || fstat(fileno(file_), &info) != 0)
+    if (!file_ || fstat(fileno(file_.get()), &info) != 0)
         return std::nullopt;
     return info.st_mtime;
 }
@@ -69,17 +64,19 @@ std::string dos_date_text(std::time_t time)
 {
     constexpr const char* kFirst = "1/1/1980_0:00:00";
     constexpr const char* kLast = "12/31/2107_23:59:58";
+    constexpr int kTmYearBase = 1900;
     std::tm local{};
-    // Only a time whose year does not fit an int fails to convert.
+    // Only a time whose year does not fit an int fails to convert. The year is compared before
+    // the 1900 is added: tm_year may lie near INT_MAX.
     if (!localtime_r(&time, &local))
         return time < 0 ? kFirst : kLast;
-    if (local.tm_year + 1900 < kFirstDosYear)
+    if (local.tm_year < kFirstDosYear - kTmYearBase)
         return kFirst;
-    if (local.tm_year + 1900 > kLastDosYear)
+    if (local.tm_year > kLastDosYear - kTmYearBase)
         return kLast;
     char text[72];
     std::snprintf(text, sizeof text, "%d/%d/%d_%d:%02d:%02d", local.tm_mon + 1, local.tm_mday,
-                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec / 2 * 2);
+                  local.tm_year + kTmYearBase, local.tm_hour, local.tm_min, local.tm_sec / 2 * 2);
     return text;
 }
 

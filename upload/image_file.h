@@ -2,17 +2,23 @@
 // What the unit is told about a flash image before it is sent: its length, its checksum, its
 // date text, and the upload header line that carries them; and the file opened for the transfer.
 //
+// An image must be a regular file: a named pipe, a device or a directory does not open (see
+// app/regular_file.h), so every step that reads the image reports it as a file that cannot be
+// opened and nothing ever blocks on it or reads it without end.
+//
 // The checksum is the plain byte sum of the whole file truncated to 16 bits (no initial value, no
 // complement, no carry folding): the bytes "abc" give 0x126. The file is read whole, as raw
-// bytes; a read that fails before the end (a directory, a failing disk) makes the sum worthless,
-// and so does a file longer than the header's length field can say (2147483647 bytes).
+// bytes; a read that fails before the end (a failing disk) makes the sum worthless, and so does a
+// file longer than the header's length field can say (2147483647 bytes).
 //
 // The date text is the file's last-write time in local time at the 2-second resolution of a DOS
 // date: month/day/year_hour:minutes:seconds, month, day and hour without leading zeros, minutes
 // and seconds with two digits, the seconds rounded down to even (7/4/2003_9:05:08). A time
-// outside the DOS range is clamped to its ends: 1/1/1980_0:00:00 and 12/31/2107_23:59:58.
+// outside the DOS range is clamped to its ends: 1/1/1980_0:00:00 and 12/31/2107_23:59:58; any
+// time_t gives a text, also one whose year is near the end of the int range.
 //
-//   ImageFileReader(path)         the file open for reading raw bytes, closed when destroyed;
+//   ImageFileReader(path)         the regular file open for reading raw bytes, closed when
+//                                 destroyed;
 //     is_open()
 //     read(buffer, n)             the count read: short at the end of the file or on an error
 //     failed()                    not open, or a read failed
@@ -25,18 +31,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/regular_file.h"
+
 class ImageFileReader {
 public:
     explicit ImageFileReader(const std::string& path);
-    ~ImageFileReader();
-    ImageFileReader(const ImageFileReader&) = delete;
-    ImageFileReader& operator=(const ImageFileReader&) = delete;
 
     bool is_open() const { return file_ != nullptr; }
     size_t read(void* buffer, size_t count);
@@ -44,7 +48,7 @@ public:
     std::optional<std::time_t> write_time() const;
 
 private:
-    std::FILE* file_;
+    UniqueFile file_;
 };
 
 enum class ImageReadResult { ok, cannot_open, read_failed, too_large };

@@ -2,6 +2,8 @@
 // characters, the brand line, and files that are missing, over-long or full of odd bytes.
 #include "app/config_reader.h"
 
+#include "tests/support/non_regular_files.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -365,6 +367,23 @@ TEST_F(ConfigFile, MissingFileSetsNothing)
     EXPECT_FALSE(for_each_setting_line(missing, [](int, std::string_view) { ADD_FAILURE(); }));
     EXPECT_EQ(read_config_settings(missing), ConfigSettings{});
     EXPECT_EQ(read_brand_number(missing), std::nullopt);
+}
+
+TEST_F(ConfigFile, APipeADeviceOrADirectoryIsReadAsMissingWithoutBlocking)
+{
+    const std::string path = write("Port=COM3\n");
+    for (NonRegular kind : kNonRegularKinds) {
+        SCOPED_TRACE(name_of(kind));
+        ASSERT_TRUE(make_non_regular(path, kind));
+        EXPECT_FALSE(for_each_setting_line(path, [](int, std::string_view) { ADD_FAILURE(); }));
+        EXPECT_EQ(read_config_settings(path), ConfigSettings{});
+        EXPECT_EQ(read_brand_number(path), std::nullopt);
+    }
+    std::filesystem::remove_all(path);
+    std::ofstream(path + ".real") << "Port=COM3\n";
+    std::filesystem::create_symlink(path + ".real", path); // a link to a regular file is read
+    EXPECT_EQ(read_config_settings(path).ini_com_number, 3);
+    std::filesystem::remove(path + ".real");
 }
 
 TEST_F(ConfigFile, ReadsLikeTheText)

@@ -5,7 +5,10 @@
 #include "link/client_socket_form.h"
 #include "serial/com_port.h"
 #include "serial/status_light.h"
+#include "tests/serial/fake_serial_device.h"
+#include "tests/serial/serial_test_support.h"
 #include "tests/support/form_fixture.h"
+#include "tests/support/non_regular_files.h"
 #include "upload/progress_form.h"
 
 #include <QAction>
@@ -20,6 +23,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -345,6 +350,42 @@ TEST(StartUp, AutomaticModeWithoutAPortShowsItsMessageAndEnds)
     EXPECT_TRUE(QTest::qWaitFor([&] { return f.exit_status.has_value(); }, 2000));
     EXPECT_EQ(f.exit_status, 0);
     EXPECT_FALSE(form.isVisible());
+}
+
+// A layer error that escapes the script run (a write the device refused, raised by the next
+// command) is shown, and the unattended run still ends.
+TEST(StartUp, AnErrorEscapingTheAutomaticRunIsShownAndTheProgramStillEnds)
+{
+    FakeLine line;
+    ComMapping mapping{{{1, "/dev/fake-com1"}}};
+    FormFixture f(std::string("COM=0\nBaud=38400\n8\n0\n1\nScript=auto.sld\n7\nMode=Automatic\n"));
+    f.dir.write("auto.sld", "_SC \"A\"\n_SC \"B\"\n_FI\n");
+    TKestrinForm& form = f.form();
+    form.ApdComPort1->SetDeviceFactory(line.factory());
+    form.ApdComPort1->SetComNumber(1);
+    form.ApdComPort1->SetOpen(true);
+    line.fail_writes(EIO);
+    form.FormShow();
+    EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{"Failed to put entire block"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.exit_status.has_value(); }, 2000));
+    EXPECT_EQ(f.exit_status, 0);
+}
+
+TEST(Configuration, APipeOrADeviceAsTheFileReadsAsMissingAndNothingBlocks)
+{
+    for (NonRegular kind : {NonRegular::fifo, NonRegular::device}) {
+        SCOPED_TRACE(name_of(kind));
+        FormFixture f;
+        ASSERT_TRUE(make_non_regular(f.dir.path("LoaderDefault.ini"), kind));
+        f.windows = std::make_unique<KestrinWindows>(); // the splash window reads the brand
+        f.form().SetDialogs(std::make_unique<RecordingDialogs>(f.dialogs));
+        EXPECT_EQ(f.form().windowTitle(), "Orvalle :- Kestrin");
+        EXPECT_FALSE(f.windows->SplashForm->isVisible());
+        f.form().read_config();
+        EXPECT_FALSE(f.form().auto_upload);
+        EXPECT_EQ(f.form().prompt_char1, '#');
+        EXPECT_TRUE(f.dialogs.messages.empty());
+    }
 }
 
 TEST(StatusLine, ShowStatusReplacesTheWholeTextAndButtonsFollow)

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -146,6 +148,28 @@ TEST_F(FakeOnCom1, ATextAsLongAsTheFreeSpaceIsRefusedWithoutRaisingTheStop)
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 0);
     form.SendString("AB");
     ASSERT_TRUE(pump_until([&] { return line.sent() == "AB"; }));
+}
+
+TEST_F(FakeOnCom1, ARefusedWriteFailsTheBlockThatWasRefusedAtOnce)
+{
+    const std::vector<std::string> refused{"Failed to put entire block"};
+    line.fail_writes(EIO);
+    const std::string block(2000, 'R');
+    form.SendByte(2000, block.data());
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+    EXPECT_EQ(f.dialogs.messages, refused);
+
+    // A refused header fails the first block before anything of it is queued.
+    f.windows->ProgressForm->cancel_flag = 0;
+    f.dialogs.messages.clear();
+    form.SendString("LF 0x0 3 126 V\r");
+    ASSERT_TRUE(pump_until([&] { return form.ApdComPort1->GetOutBuffUsed() == 0; }));
+    line.fail_writes(0);
+    form.SendByte(3, "abc");
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+    EXPECT_EQ(f.dialogs.messages, refused);
+    pump_for(50);
+    EXPECT_EQ(line.sent(), "");
 }
 
 TEST_F(FakeOnCom1, AVanishingDeviceStopsTheRunAndReadsAsClosed)

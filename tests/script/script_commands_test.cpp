@@ -1,11 +1,16 @@
 // The commands that need no unit: texts, pauses, settings, and the upload chain up to _LD.
 
 #include "tests/script/script_run.h"
+#include "tests/support/non_regular_files.h"
 
 #include "app/fixed_text.h"
+#include "link/client_socket_form.h"
+
+#include <QLineEdit>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -179,14 +184,38 @@ TEST(UploadChain, AChecksumThatCannotBeTakenSendsTheChainBackToTheFile)
     EXPECT_EQ(form.version_set, 0);
 }
 
-TEST(UploadChain, ADirectoryOpensButItsChecksumCannotBeRead)
+// A pipe blocks an ordinary open and a device never ends: each step refuses them with its own
+// message for a file that does not open, also when the image became one after an earlier step.
+TEST(UploadChain, APipeADeviceOrADirectoryIsRefusedByEveryStepLikeAFileThatDoesNotOpen)
 {
-    FormFixture f;
-    std::filesystem::create_directory(f.dir.path("images"));
-    run_script(f, "_LF images\n_LA 0x10000\n");
-    EXPECT_EQ(f.dialogs.messages,
-              (Strings{"Error reading file images. Unable to get file checksum"}));
-    EXPECT_EQ(f.form().load_address_set, 0);
+    for (NonRegular kind : kNonRegularKinds) {
+        SCOPED_TRACE(name_of(kind));
+        FormFixture f;
+        TKestrinForm& form = f.form();
+        ASSERT_TRUE(make_non_regular(f.dir.path("odd.bin"), kind));
+        run_script(f, "_LF odd.bin\n_LA 0x10000\n");
+        EXPECT_EQ(f.dialogs.messages,
+                  (Strings{"Error! Unable to open file odd.bin. Cannot upload file."}));
+        EXPECT_EQ(form.image_file_set, 0);
+
+        f.dir.write("image.bin", "abc");
+        f.dialogs.onMessage = [&](const std::string& text) {
+            if (text == "swap")
+                make_non_regular(f.dir.path("image.bin"), kind);
+        };
+        f.dialogs.messages.clear();
+        run_script(f, "_LF image.bin\n_DM \"swap\"\n_LA 0x10000\n");
+        EXPECT_EQ(f.dialogs.messages,
+                  (Strings{"swap", "Error opening file image.bin. Unable to get file checksum"}));
+        EXPECT_EQ(form.load_address_set, 0);
+
+        std::filesystem::remove_all(f.dir.path("image.bin"));
+        f.dir.write("image.bin", "abc");
+        f.dialogs.messages.clear();
+        run_script(f, "_LF image.bin\n_LA 0x10000\n_DM \"swap\"\n_LV DATE\n");
+        EXPECT_EQ(f.dialogs.messages, (Strings{"swap", "Error opening file image.bin"}));
+        EXPECT_STREQ(form.version_text, "DATE");
+    }
 }
 
 TEST(UploadChain, DateOfAFileThatHasGoneStaysDate)
@@ -247,4 +276,20 @@ TEST(UploadChain, ChainStateSurvivesTheEndOfARun)
     run_script(f, "_LA 0x20000\n");
     EXPECT_EQ(f.form().load_address_set, 1);
     EXPECT_EQ(f.form().file_checksum, 0x126u);
+}
+
+TEST(WaitPrompt, WithoutAnyLinkStopsTheScriptAtOnceWithItsMessage)
+{
+    FormFixture f;
+    // A connect attempt of the Ethernet link stays on this machine, where nothing listens.
+    TClientSocketForm& dialog = *f.windows->ClientSocketForm;
+    for (QLineEdit* octet : {dialog.IPEdit1, dialog.IPEdit2, dialog.IPEdit3, dialog.IPEdit4})
+        octet->setText("1");
+    dialog.IPEdit1->setText("127");
+    dialog.PortNumberTxEdit->setText("1");
+    EXPECT_EQ(run_script(f, "_WP\n_DM \"never\"\n"), 0);
+    ASSERT_FALSE(f.dialogs.messages.empty());
+    EXPECT_EQ(f.dialogs.messages.back(), "Error! Unable to get response from unit(_WP)! Exiting script");
+    EXPECT_EQ(std::count(f.dialogs.messages.begin(), f.dialogs.messages.end(), "never"), 0);
+    EXPECT_EQ(f.dialogs.statuses.back(), " ");
 }

@@ -2,6 +2,7 @@
 // a run, and the button that starts it. Only commands that need no unit are used here.
 
 #include "tests/script/script_run.h"
+#include "tests/support/non_regular_files.h"
 
 #include <QGuiApplication>
 #include <QPushButton>
@@ -130,6 +131,21 @@ TEST(ScriptReader, AFileThatDoesNotOpenIsReported)
     EXPECT_EQ(f.form().msg_text, expected);
     EXPECT_EQ(f.dialogs.statuses, (Strings{"Reading script file. Please wait....", " "}));
     EXPECT_TRUE(f.form().PickButton->isEnabled());
+}
+
+TEST(ScriptReader, APipeADeviceOrADirectoryIsReportedLikeAFileThatDoesNotOpen)
+{
+    FormFixture f;
+    f.form().script_path = f.dir.path("odd.sld");
+    for (NonRegular kind : kNonRegularKinds) {
+        SCOPED_TRACE(name_of(kind));
+        ASSERT_TRUE(make_non_regular(f.form().script_path, kind));
+        f.dialogs.messages.clear();
+        f.dialogs.statuses.clear();
+        EXPECT_EQ(f.form().read_ini(), 0);
+        EXPECT_EQ(f.dialogs.messages, (Strings{"Error opening file " + f.form().script_path + " for read."}));
+        EXPECT_EQ(f.dialogs.statuses, (Strings{"Reading script file. Please wait....", " "}));
+    }
 }
 
 TEST(ScriptReader, ButtonsStayDisabledWhileTheRunGoesOn)

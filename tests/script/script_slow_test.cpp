@@ -207,6 +207,23 @@ TEST(ScriptWaitPrompt, EndsWhenTheCancelFlagIsRaised)
     EXPECT_GE(run.wire().size(), 3u);
 }
 
+TEST(ScriptWaitPrompt, AUnitThatFallsSilentAfterTheLinkWasVerifiedStopsTheScriptAtTheBound)
+{
+    UnitRun run({"--quiet-after", "2"});
+    TKestrinForm& form = run.form();
+    ASSERT_EQ(form.check_com(1), 1); // the unit's first prompt
+    form.prompt_wait_ticks = 10;
+    form.wp_give_up_ms = 2000;
+    // The second prompt ends the first _WP; then the unit says nothing more.
+    EXPECT_EQ(run.script("_WP\n_WP\n_DM \"never\"\n"), 0);
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Error! Unable to get response from unit(_WP)! Exiting script"}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
+    const std::string wire = run.wire();
+    EXPECT_GE(wire.size(), 4u); // the check, the first _WP's probe, at least one round of two
+    EXPECT_EQ(wire.find_first_not_of('\r'), std::string::npos) << wire;
+}
+
 namespace {
 
 // Images whose length is 0, a whole number of blocks, and a whole number of blocks and a rest.

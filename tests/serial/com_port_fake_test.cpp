@@ -6,6 +6,8 @@
 
 #include "serial/com_port.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -111,6 +113,19 @@ TEST_F(FakePort, ARefusedWriteIsReportedByTheNextPut)
     ASSERT_TRUE(pump_until([&] { return port.GetOutBuffUsed() == 0; }));
     EXPECT_THROW(port.PutChar('x'), EPutBlockFail);
     EXPECT_TRUE(port.Open());
+}
+
+TEST_F(FakePort, ARefusedWriteIsTakenOnceAndIsThenNoLongerRaised)
+{
+    open();
+    line.fail_writes(EINVAL);
+    port.PutString("lost");
+    ASSERT_TRUE(pump_until([&] { return port.GetOutBuffUsed() == 0; }));
+    EXPECT_TRUE(port.TakeWriteFailure());
+    EXPECT_FALSE(port.TakeWriteFailure());
+    line.fail_writes(0);
+    EXPECT_NO_THROW(port.PutChar('x'));
+    ASSERT_TRUE(pump_until([&] { return line.sent() == "x"; }));
 }
 
 // --- opening
@@ -331,6 +346,24 @@ TEST_F(FakePort, WaitForStringMatchesOverlapsAndIgnoresCaseOnRequest)
 }
 
 // --- a device that goes away
+
+// A menu command during a prompt wait runs a wait of its own; when that one ends, the outer wait
+// must still have every byte to itself.
+TEST_F(FakePort, AWaitInsideAnotherKeepsNotificationsHeldUntilTheOuterOneEnds)
+{
+    open();
+    Collected notified;
+    port.AddDataListener([&](TApdComPort& p, size_t count) { notified.take_all(p, count); });
+    QTimer::singleShot(0, [&] {
+        line.feed("x");
+        EXPECT_TRUE(port.WaitForString("x", 20, true, false));
+        line.feed("abc");
+    });
+    QTimer::singleShot(300, [&] { line.feed("#"); });
+    EXPECT_TRUE(port.WaitForString("#", 40, true, false));
+    pump_for(50);
+    EXPECT_EQ(notified.text(), "");
+}
 
 TEST_F(FakePort, ADeviceVanishingMidTransferClosesThePort)
 {

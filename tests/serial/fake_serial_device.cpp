@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 class FakeSerialDevice : public SerialDevice {
@@ -46,6 +47,8 @@ public:
 
     IoResult write(const void* buf, size_t n, int timeout_ms) override
     {
+        if (line_->bytes_per_second_ > 0)
+            return write_paced(buf, n, timeout_ms);
         std::unique_lock lk(line_->m_);
         line_->changed_.wait_for(lk, std::chrono::milliseconds(timeout_ms), [&] {
             return line_->lines_.cts || line_->vanished_ || line_->wake_writer_ || line_->write_errno_;
@@ -72,6 +75,8 @@ public:
     size_t output_queued() override
     {
         std::lock_guard lk(line_->m_);
+        if (line_->bytes_per_second_ > 0)
+            return line_->paced_queued(FakeLine::Clock::now());
         return line_->held_.size();
     }
     ModemLines modem_lines() override
@@ -99,6 +104,7 @@ public:
     {
         std::lock_guard lk(line_->m_);
         line_->held_.clear();
+        line_->line_idle_at_ = std::min(line_->line_idle_at_, FakeLine::Clock::now());
         ++line_->output_purges_;
         line_->sent_at_purges_.push_back(line_->sent_.size());
     }
@@ -109,6 +115,41 @@ public:
     }
 
 private:
+    // Waits for room in the device's queue, takes what fits and puts it on the line behind the
+    // bytes still going out.
+    IoResult write_paced(const void* buf, size_t n, int timeout_ms)
+    {
+        using Clock = FakeLine::Clock;
+        std::unique_lock lk(line_->m_);
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const auto may_write = [&] {
+            return line_->vanished_ || line_->wake_writer_ || line_->write_errno_ ||
+                   (line_->lines_.cts && line_->paced_queued(Clock::now()) < line_->device_queue_);
+        };
+        while (!may_write() && Clock::now() < deadline) {
+            const Clock::time_point room = line_->room_at(); // past: only a change can help
+            line_->changed_.wait_until(lk, room > Clock::now() ? std::min(deadline, room) : deadline);
+        }
+        line_->wake_writer_ = false;
+        if (line_->vanished_)
+            return {IoStatus::Lost, 0, EIO};
+        if (line_->write_errno_)
+            return {IoStatus::Failed, 0, line_->write_errno_};
+        const Clock::time_point now = Clock::now();
+        const size_t queued = line_->paced_queued(now);
+        if (!line_->lines_.cts || queued >= line_->device_queue_)
+            return {};
+        const size_t count = std::min(n, line_->device_queue_ - queued);
+        line_->line_idle_at_ = std::max(line_->line_idle_at_, now);
+        if (!line_->first_byte_start_)
+            line_->first_byte_start_ = line_->line_idle_at_;
+        line_->line_idle_at_ += std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(count) / line_->bytes_per_second_));
+        line_->sent_.append(static_cast<const char*>(buf), count);
+        line_->changed_.notify_all();
+        return {IoStatus::Done, count, 0};
+    }
+
     void wake(bool& flag)
     {
         std::lock_guard lk(line_->m_);
@@ -131,6 +172,37 @@ void change(std::mutex& m, std::condition_variable& cv, F&& f)
 }  // namespace
 
 void FakeLine::feed(const std::string& bytes) { change(m_, changed_, [&] { input_ += bytes; }); }
+void FakeLine::pace(int baud, size_t device_queue)
+{
+    change(m_, changed_, [&] {
+        bytes_per_second_ = baud / 10.0;
+        device_queue_ = device_queue;
+    });
+}
+
+std::optional<FakeLine::PacedSpan> FakeLine::paced_span() const
+{
+    std::lock_guard lk(m_);
+    if (!first_byte_start_)
+        return std::nullopt;
+    return PacedSpan{*first_byte_start_, line_idle_at_};
+}
+
+// The bytes written that have not gone out by `now`, rounded up: a byte on its way still counts.
+size_t FakeLine::paced_queued(Clock::time_point now) const
+{
+    if (line_idle_at_ <= now)
+        return 0;
+    const double seconds = std::chrono::duration<double>(line_idle_at_ - now).count();
+    return static_cast<size_t>(std::ceil(seconds * bytes_per_second_));
+}
+
+// When the device's queue will next have room for a byte.
+FakeLine::Clock::time_point FakeLine::room_at() const
+{
+    const double seconds = static_cast<double>(device_queue_ - 1) / bytes_per_second_;
+    return line_idle_at_ - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
 void FakeLine::set_cts(bool on) { change(m_, changed_, [&] { lines_.cts = on; }); }
 void FakeLine::set_dcd(bool on) { change(m_, changed_, [&] { lines_.dcd = on; }); }
 void FakeLine::set_draining(bool on) { change(m_, changed_, [&] { draining_ = on; }); }

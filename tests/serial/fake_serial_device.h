@@ -6,19 +6,34 @@
 // (writes wait and take nothing), stops draining (written bytes stay queued in
 // the device), makes opening fail, makes writes fail, and pulls the device
 // away, at once or after a number of written bytes.
+//
+// A paced line (pace) sends at the line rate instead: written bytes go out at baud / 10 bytes a
+// second, the device holds at most a driver's queue of them and reports those not yet sent as
+// queued, and a write waits for room, as a real driver does. paced_span tells when the first byte
+// began to go out and when the last had gone, for measuring what an upload makes of the line.
 #pragma once
 
 #include "serial/serial_device.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 class FakeLine {
 public:
+    using Clock = std::chrono::steady_clock;
+    struct PacedSpan {
+        Clock::time_point first_byte_start;
+        Clock::time_point last_byte_end;
+    };
+
     void feed(const std::string& bytes);
+    void pace(int baud, size_t device_queue = 4096);
+    std::optional<PacedSpan> paced_span() const;
     void set_cts(bool on);
     void set_dcd(bool on);
     void set_draining(bool on);
@@ -69,4 +84,12 @@ private:
     std::vector<size_t> sent_at_purges_;
     bool wake_reader_ = false;
     bool wake_writer_ = false;
+
+    // The paced line (guarded by m_): bytes a second, the device's queue, when it falls idle.
+    double bytes_per_second_ = 0;
+    size_t device_queue_ = 0;
+    Clock::time_point line_idle_at_{};
+    std::optional<Clock::time_point> first_byte_start_;
+    size_t paced_queued(Clock::time_point now) const;
+    Clock::time_point room_at() const;
 };

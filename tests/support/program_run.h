@@ -1,7 +1,12 @@
 #pragma once
 // Runs the real program, build/kestrin, in a working directory with the given environment, and
 // collects its exit status and its standard error (the unattended journal).
+//
+//   run_kestrin(dir, env, timeout)                 until it ends by itself (killed after timeout)
+//   run_kestrin_until_journal(dir, env, text, timeout)   an interactive run: until its journal
+//                                                  shows `text`, then it is terminated
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -16,11 +21,10 @@ struct ProgramResult {
     std::string journal; // standard error
 };
 
-inline ProgramResult run_kestrin(const std::string& workDir,
-                                 const std::vector<std::pair<QString, QString>>& env,
-                                 int timeoutMs = 60000)
+using ProgramEnvironment = std::vector<std::pair<QString, QString>>;
+
+inline void start_kestrin(QProcess& process, const std::string& workDir, const ProgramEnvironment& env)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("KESTRIN_UNATTENDED", "1");
@@ -29,6 +33,13 @@ inline ProgramResult run_kestrin(const std::string& workDir,
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(QString::fromStdString(workDir));
     process.start(KESTRIN_BUILD_DIR "/kestrin", {});
+}
+
+inline ProgramResult run_kestrin(const std::string& workDir, const ProgramEnvironment& env,
+                                 int timeoutMs = 60000)
+{
+    QProcess process;
+    start_kestrin(process, workDir, env);
     ProgramResult result;
     result.finished = process.waitForFinished(timeoutMs);
     if (!result.finished)
@@ -37,6 +48,30 @@ inline ProgramResult run_kestrin(const std::string& workDir,
     result.exitCode = process.exitCode();
     result.exitStatus = process.exitStatus();
     result.journal = process.readAllStandardError().toStdString();
+    return result;
+}
+
+// `finished` tells whether the journal showed the text before the time ran out.
+inline ProgramResult run_kestrin_until_journal(const std::string& workDir, const ProgramEnvironment& env,
+                                               const std::string& text, int timeoutMs = 60000)
+{
+    QProcess process;
+    process.setReadChannel(QProcess::StandardError);
+    start_kestrin(process, workDir, env);
+    ProgramResult result;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!result.finished && !deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(100);
+        result.journal += process.readAllStandardError().toStdString();
+        result.finished = result.journal.find(text) != std::string::npos;
+    }
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished(2000);
+    result.journal += process.readAllStandardError().toStdString();
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
     return result;
 }
 

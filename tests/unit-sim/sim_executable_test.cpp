@@ -217,6 +217,20 @@ TEST_F(SimExecutable, FloodSendsNoiseAfterThePrompt)
     EXPECT_EQ(noise.find_first_of("#>\r\n"), std::string::npos);
 }
 
+TEST_F(SimExecutable, AUnitQuietAfterItsFirstPromptStreamsItsByteAndNothingElse)
+{
+    SimProcess sim({"--tcp", "0", "--quiet-after", "1", "--stream", "0,4096"});
+    ASSERT_TRUE(sim.started()) << sim.errors();
+    WirePeer peer = WirePeer::connectTcp(sim.tcpPort());
+    peer.send("\r");
+    EXPECT_EQ(peer.readUntil("#", kWait), "\r\n#");
+    peer.send("LOADR\r");
+    const std::string stream = peer.readFor(300ms);
+    EXPECT_GE(stream.size(), 3 * 4096u);  // chunk after chunk
+    EXPECT_EQ(stream.find_first_not_of('\0'), std::string::npos);
+    EXPECT_TRUE(sim.waitForEvent("command LOADR", kWait));  // still heard, never obeyed aloud
+}
+
 TEST_F(SimExecutable, AnswerDelayHoldsTheAnswerButNotTheEcho)
 {
     SimProcess sim({"--pty", pty, "--answer-delay-ms", "400"});

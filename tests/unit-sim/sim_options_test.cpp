@@ -72,6 +72,21 @@ TEST(SimOptions, BadCommandLinesSayWhatIsWrong)
     EXPECT_TRUE(parse_sim_options({"--tcp", "1", "--help"}).help);
 }
 
+TEST(SimOptions, AStreamNamesItsByteAndChunkAndQuietAfterCountsFromOne)
+{
+    const SimOptions o = parsed({"--pty", "/tmp/x", "--quiet-after", "1", "--stream", "0,65536"});
+    EXPECT_EQ(o.unit.quiet_after, 1u);
+    ASSERT_TRUE(o.stream);
+    EXPECT_EQ(o.stream->byte, 0);
+    EXPECT_EQ(o.stream->chunk, 65536u);
+    EXPECT_EQ(parsed({"--pty", "/tmp/x", "--stream", "255,1048576"}).stream->byte, 255);
+    const std::string wanted = "--stream wants BYTE,CHUNK: a byte from 0 to 255 and a chunk size from 1 to 1048576";
+    for (const char* bad : {"256,1", "0", "0,0", "0,1048577", ",5", "x,5"})
+        EXPECT_EQ(error_of({"--pty", "/tmp/x", "--stream", bad}), wanted + ", not '" + bad + "'");
+    EXPECT_EQ(error_of({"--pty", "/tmp/x", "--quiet-after", "0"}),
+              "--quiet-after wants a number from 1 to 2147483647, not '0'");
+}
+
 TEST(LinePacer, LetsThroughATenthOfTheBaudRatePerSecond)
 {
     const auto start = LinePacer::Clock::time_point{};

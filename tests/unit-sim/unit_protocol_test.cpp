@@ -232,6 +232,17 @@ TEST(UnitFaults, SilentUnitLogsEverythingAndSendsNothing)
                                           "command"}));
 }
 
+TEST(UnitFaults, AUnitQuietAfterTwoPromptsAnswersTwiceAndThenNothingButStillLogs)
+{
+    Unit unit(with([](UnitSettings& s) { s.quiet_after = 2; }));
+    EXPECT_EQ(unit.exchange("\r"), "\r\n#");
+    EXPECT_FALSE(unit.protocol.quiet());
+    EXPECT_EQ(unit.exchange("LOADR\r"), "LOADR\r\n>");
+    EXPECT_TRUE(unit.protocol.quiet());
+    EXPECT_EQ(unit.exchange("\rVER\r"), "");
+    EXPECT_EQ(unit.take_events(), (Events{"command", "command LOADR", "mode loader", "command", "command VER"}));
+}
+
 TEST(UnitFaults, FloodFollowsEveryPromptWithoutAPromptCharacter)
 {
     Unit unit(with([](UnitSettings& s) { s.flood_bytes = 300; }));

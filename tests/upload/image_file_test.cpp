@@ -3,6 +3,7 @@
 #include "upload/image_file.h"
 
 #include "tests/support/file_times.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -44,8 +45,20 @@ TEST(ImageChecksum, SaysWhyThereIsNone)
 {
     TempWorkDir dir;
     EXPECT_EQ(sum_image_file(dir.path("missing.bin")).result, ImageReadResult::cannot_open);
-    std::filesystem::create_directory(dir.path("folder"));
-    EXPECT_EQ(sum_image_file(dir.path("folder")).result, ImageReadResult::read_failed);
+}
+
+// A pipe would block the open and a device would never end: neither is an image.
+TEST(ImageFile, APipeADeviceOrADirectoryDoesNotOpenForAnyStep)
+{
+    TempWorkDir dir;
+    const std::string path = dir.path("odd.bin");
+    for (NonRegular kind : kNonRegularKinds) {
+        SCOPED_TRACE(name_of(kind));
+        ASSERT_TRUE(make_non_regular(path, kind));
+        EXPECT_FALSE(ImageFileReader(path).is_open());
+        EXPECT_EQ(sum_image_file(path).result, ImageReadResult::cannot_open);
+        EXPECT_FALSE(image_file_time(path));
+    }
 }
 
 TEST(ImageFileReader, ReadsRawBytesAndComesUpShortAtTheEnd)
@@ -79,6 +92,18 @@ TEST(ImageDate, OutsideTheDosRangeIsClampedToItsEnds)
     EXPECT_EQ(dos_date_text(local_time(2108, 1, 1, 0, 0, 0)), "12/31/2107_23:59:58");
     EXPECT_EQ(dos_date_text(std::numeric_limits<std::time_t>::max()), "12/31/2107_23:59:58");
     EXPECT_EQ(dos_date_text(std::numeric_limits<std::time_t>::min()), "1/1/1980_0:00:00");
+}
+
+TEST(ImageDate, AYearNearTheEndOfTheIntRangeIsClampedWithoutOverflow)
+{
+    // Times whose tm_year lies within 1900 of INT_MAX, and the first time that no tm holds.
+    constexpr std::time_t kAverageYear = 31556952;
+    for (long long years_before_end : {1000LL, 100LL, 1LL}) {
+        const std::time_t time =
+            (std::numeric_limits<int>::max() - years_before_end + 1900LL - 1970LL) * kAverageYear;
+        EXPECT_EQ(dos_date_text(time), "12/31/2107_23:59:58");
+        EXPECT_EQ(dos_date_text(-time), "1/1/1980_0:00:00");
+    }
 }
 
 TEST(ImageDate, ComesFromTheFilesLastWriteTime)

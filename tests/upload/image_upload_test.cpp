@@ -5,6 +5,7 @@
 #include "app/terminal_view.h"
 #include "serial/com_port.h"
 #include "tests/support/fake_com1.h"
+#include "tests/support/non_regular_files.h"
 #include "upload/progress_form.h"
 
 #include <QAction>
@@ -193,5 +194,18 @@ TEST_F(UploadOnFakeCom1, AnImageThatCannotBeOpenedSendsNothingAndStopsTheScript)
     // The header has gone out: the unit waits for an image, so the script must not go on.
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
     EXPECT_TRUE(samples.empty()); // no progress window, no pause
+    expect_window_back_at_rest();
+}
+
+TEST_F(UploadOnFakeCom1, AnImageThatHasBecomeAPipeIsRefusedTheSameWayAndNeverBlocks)
+{
+    image(100);
+    ASSERT_TRUE(make_non_regular(f.dir.path("pipe.bin"), NonRegular::fifo));
+    set_text(form.image_file_name, "pipe.bin");
+    form.UploadButtonClick();
+
+    EXPECT_EQ(line.sent(), "");
+    EXPECT_EQ(f.dialogs.messages, (Strings{"Error opening pipe.bin.\r"}));
+    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
     expect_window_back_at_rest();
 }

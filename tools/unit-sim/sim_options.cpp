@@ -8,6 +8,7 @@ namespace unit_sim {
 namespace {
 
 constexpr long long kMaxMilliseconds = 3600000;
+constexpr long long kMaxStreamChunk = 1048576;
 
 std::optional<long long> parse_number(const std::string& text, long long min, long long max)
 {
@@ -124,6 +125,9 @@ private:
             {"--erase-ms", [&](const std::string& v) { milliseconds(v, u.erase_time); }},
             {"--answer-delay-ms", [&](const std::string& v) { milliseconds(v, u.answer_delay); }},
             {"--flood", [&](const std::string& v) { number(v, 0, 1000000, [&](long long n) { u.flood_bytes = static_cast<std::size_t>(n); }); }},
+            {"--quiet-after",
+             [&](const std::string& v) { number(v, 1, 2147483647, [&](long long n) { u.quiet_after = static_cast<std::uint32_t>(n); }); }},
+            {"--stream", [&](const std::string& v) { stream(v, o); }},
             {"--drop-after",
              [&](const std::string& v) { number(v, 0, 2147483647, [&](long long n) { u.drop_after = static_cast<std::uint32_t>(n); }); }},
         };
@@ -169,6 +173,20 @@ private:
         }
         u.normal_prompt = text[0];
         u.loader_prompt = text[1];
+    }
+
+    // "BYTE,CHUNK": the byte 0..255 and the chunk size.
+    void stream(const std::string& text, SimOptions& o)
+    {
+        const std::size_t comma = text.find(',');
+        const auto byte = parse_number(text.substr(0, comma), 0, 255);
+        const auto chunk = comma == std::string::npos ? std::nullopt
+                                                      : parse_number(text.substr(comma + 1), 1, kMaxStreamChunk);
+        if (byte && chunk)
+            o.stream = StreamSpec{static_cast<unsigned char>(*byte), static_cast<std::size_t>(*chunk)};
+        else
+            fail("--stream wants BYTE,CHUNK: a byte from 0 to 255 and a chunk size from 1 to " +
+                 std::to_string(kMaxStreamChunk) + ", not '" + text + "'");
     }
 
     void reply(const std::string& text, UnitSettings& u)
@@ -234,13 +252,16 @@ Unit:
                         error (the unit is still erasing)
 
 Faults:
-  --silent              read and log, never send anything
+  --silent              read and log, never answer anything
   --normal-only         do not know the loader-mode command
   --drop-after N        close the link after N bytes of an image (a pty
                         vanishes and the simulator ends)
   --refuse              TCP: close each connection as soon as it is made
   --flood N             send N bytes of noise after every prompt
   --answer-delay-ms N   wait N ms before answering a carriage return
+  --quiet-after N       fall silent for good after the Nth prompt
+  --stream BYTE,CHUNK   while silent, send chunks of CHUNK bytes (at most
+                        1048576) of the byte BYTE (0-255) back to back
 )";
 }
 

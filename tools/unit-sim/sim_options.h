@@ -12,6 +12,7 @@
 //   usage_text()                     the help text
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,12 @@
 
 namespace unit_sim {
 
+// --stream: what a quiet unit sends back to back.
+struct StreamSpec {
+    unsigned char byte = 0;
+    std::size_t chunk = 0;
+};
+
 struct SimOptions {
     UnitSettings unit;
     std::string pty_path;                 // --pty: the symbolic link to create
@@ -28,6 +35,7 @@ struct SimOptions {
     std::uint32_t baud = 0;               // 0: the line is not paced
     bool refuse = false;
     std::string wire_log;                 // empty: no wire log
+    std::optional<StreamSpec> stream;     // sent while the unit is quiet
 };
 
 struct OptionsResult {

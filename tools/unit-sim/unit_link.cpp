@@ -82,7 +82,8 @@ std::string error_text()
 }
 
 UnitLink::UnitLink(const SimOptions& options, int wire_log_fd)
-    : unit_(options.unit, *this), wire_log_fd_(wire_log_fd), rx_pacer_(options.baud), tx_pacer_(options.baud)
+    : unit_(options.unit, *this), wire_log_fd_(wire_log_fd), rx_pacer_(options.baud), tx_pacer_(options.baud),
+      stream_(options.stream)
 {
 }
 
@@ -93,6 +94,7 @@ ServeEnd UnitLink::serve(int fd)
     overflowing_ = false;
     drop_requested_ = false;
     while (true) {
+        keep_streaming();
         const Clock::time_point now = Clock::now();
         const std::size_t rx_allowance = rx_pacer_.allowance(now);
         const std::size_t tx_allowance = output_ready(now) ? tx_pacer_.allowance(now) : 0;
@@ -171,6 +173,13 @@ UnitLink::Step UnitLink::transmit(int fd, std::size_t allowance)
     if (queued_bytes_ < kMaxQueuedOutput / 2)
         overflowing_ = false;
     return Step::go_on;
+}
+
+// A quiet unit with a stream queues its next chunk as soon as the last has gone.
+void UnitLink::keep_streaming()
+{
+    if (stream_ && unit_.quiet() && output_.empty())
+        send(std::string(stream_->chunk, static_cast<char>(stream_->byte)));
 }
 
 bool UnitLink::output_ready(Clock::time_point now) const

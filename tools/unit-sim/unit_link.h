@@ -10,7 +10,8 @@
 // queue that keeps its order; an answer delay holds everything queued after
 // it. When the peer reads nothing the queue stops growing at kMaxQueuedOutput
 // bytes and further output is lost (a line does not store bytes either),
-// logged once as "error output-overflow".
+// logged once as "error output-overflow". A unit that has fallen quiet with a
+// stream sends the stream's chunks back to back instead.
 //
 // The unit (UnitProtocol) belongs to the UnitLink and lives across
 // connections: the next TCP client meets the unit in the mode the last one
@@ -32,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -76,6 +78,7 @@ private:
     Step step_after_io_error();
     Step receive(int fd, std::size_t allowance);
     Step transmit(int fd, std::size_t allowance);
+    void keep_streaming();
     bool output_ready(Clock::time_point now) const;
     Clock::duration time_to_wake(Clock::time_point now, std::size_t rx_allowance, std::size_t tx_allowance);
 
@@ -89,6 +92,7 @@ private:
     Clock::time_point hold_until_{};
     bool drop_requested_ = false;
     std::uint32_t dropped_bytes_ = 0;
+    std::optional<StreamSpec> stream_;
 };
 
 }  // namespace unit_sim

@@ -24,7 +24,8 @@
 // The unit stays in loader mode once there; the mode survives the loss of a
 // link, a half-typed line or a half-received image does not.
 //
-// Faults: silent (reads and logs but sends nothing at all), drop_after N
+// Faults: silent (reads and logs but answers nothing at all), quiet_after N
+// (after its Nth prompt the unit falls silent for good), drop_after N
 // (after N bytes of an image the unit asks the link to go away), flood_bytes
 // (printable noise without either prompt character after every prompt),
 // answer_delay (the answer to a carriage return leaves that much later),
@@ -100,6 +101,7 @@ struct UnitSettings {
     std::chrono::milliseconds erase_time{0};
     std::chrono::milliseconds answer_delay{0};
     bool silent = false;
+    std::optional<std::uint32_t> quiet_after;  // prompts shown before the unit falls silent
     bool normal_only = false;
     std::optional<std::uint32_t> drop_after;
     std::size_t flood_bytes = 0;
@@ -131,6 +133,8 @@ public:
     void link_lost();
 
     bool loader_mode() const { return loader_mode_; }
+    // The unit answers nothing: silent, or fallen silent after quiet_after prompts.
+    bool quiet() const { return settings_.silent || quiet_; }
     bool receiving_image() const { return upload_ != nullptr; }
 
 private:
@@ -161,6 +165,8 @@ private:
     int uploads_begun_ = 0;
     bool dropped_ = false;
     unsigned char next_noise_ = 0;
+    std::uint32_t prompts_shown_ = 0;
+    bool quiet_ = false;
 };
 
 std::string escape_wire_text(std::string_view text);
