@@ -105,9 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 std::string("Error! Cannot connect to server. Check IP Address")}),
     peer_name);
 
-TEST(EthernetScript, LoaderModeTextsAndAnUploadGoOverTcpByteForByte)
+TEST(EthernetScript, LoaderModeAQueryWithItsBranchesAndAnUploadGoOverTcpByteForByte)
 {
-    TcpUnit unit;
+    TcpUnit unit({"--reply", "VER=Version 2.03"});
     EthernetForm f;
     std::string image(4321, '\0');
     for (size_t i = 0; i < image.size(); ++i)
@@ -116,11 +116,16 @@ TEST(EthernetScript, LoaderModeTextsAndAnUploadGoOverTcpByteForByte)
     f.connect(unit.port());
     ASSERT_TRUE(f.form().ClientSocket1->Active());
 
-    EXPECT_TRUE(pick_script(f, "_TC \"^M\"\n_SC \"HELLO\"\n_LF image.bin\n_LA 0x10000\n_LV v1.0\n"
-                               "_LP 1\n_LD\n_FI\n"));
+    EXPECT_TRUE(pick_script(f, "_TC \"^M\"\n_QC \"VER\"\n_CN \"Version 2.03\" _FI\n"
+                               "_CS \"Version 2.03\" _SC \"HELLO\"\n_LF image.bin\n_LA 0x10000\n"
+                               "_LV v1.0\n_LP 1\n_LD\n_FI\n"));
     EXPECT_TRUE(f.dialogs.messages.empty());
+    // The answer is the echoed query and the reply, without the line ends and the prompt that
+    // ended the last chunk.
+    EXPECT_EQ(std::string(f.form().query_answer), "VERVersion 2.03");
     // The unit is not in loader mode yet: the first probe waits out its 6000 polls, then LOADR.
-    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\nLOADR\r\n\r\r\nHELLO\r\r\r\n" +
+    // The query goes out as typed, its line end 200 ms later.
+    EXPECT_EQ(unit.wire_bytes(), kTwoProbes + "\r\r\nLOADR\r\n\r\r\nVER\r\nHELLO\r\r\r\n" +
                                      "LF 0x10000 4321 6610 V1.0\r" + image + "\r\r\n");
     EXPECT_EQ(unit.saved_image(1), image);
     EXPECT_TRUE(unit.sim->waitForEvent("checksum ok 6610", 1000ms));
