@@ -191,6 +191,7 @@ public:
     void select_com(int n);
     bool SendCOMCmd_GetPrompt(std::string_view cmd);
     void set_wait_prompt(char c);
+    bool link_exists() const;
     void send_cmd();
     void send_cmd_wait_capture(int poll_limit);
     void ApdComPort1TriggerAvail(uint16_t count);

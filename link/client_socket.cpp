@@ -150,9 +150,7 @@ void TClientSocket::ConnectFinished()
         ReportError(eeConnect, code);
         return;
     }
-    write_notifier_->setEnabled(false);
-    write_notifier_->deleteLater();
-    write_notifier_ = nullptr;
+    Unwatch(write_notifier_);
     state_ = State::connected;
     read_notifier_ = Watch(QSocketNotifier::Read, &TClientSocket::ReadReady);
     if (OnConnect)
@@ -177,11 +175,8 @@ void TClientSocket::ReadReady()
 
 void TClientSocket::WriteReady()
 {
-    if (FlushQueuedText() && write_notifier_) {
-        write_notifier_->setEnabled(false);
-        write_notifier_->deleteLater();
-        write_notifier_ = nullptr;
-    }
+    if (FlushQueuedText())
+        Unwatch(write_notifier_);
 }
 
 // True when no queued text waits any more.
@@ -237,17 +232,21 @@ QSocketNotifier* TClientSocket::Watch(int type, void (TClientSocket::*handler)()
     return notifier;
 }
 
-// Notifiers may be the ones whose signal runs right now: they are disabled at once and deleted
+// A notifier may be the one whose signal runs right now: it is disabled at once and deleted
 // later.
+void TClientSocket::Unwatch(QSocketNotifier*& notifier)
+{
+    if (!notifier)
+        return;
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+    notifier = nullptr;
+}
+
 void TClientSocket::ReleaseSocket()
 {
-    for (QSocketNotifier** notifier : {&read_notifier_, &write_notifier_}) {
-        if (*notifier) {
-            (*notifier)->setEnabled(false);
-            (*notifier)->deleteLater();
-            *notifier = nullptr;
-        }
-    }
+    Unwatch(read_notifier_);
+    Unwatch(write_notifier_);
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;

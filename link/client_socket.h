@@ -85,6 +85,7 @@ private:
     void ReportError(int kind, int code);
     void PostError(int kind, int code);
     QSocketNotifier* Watch(int type, void (TClientSocket::*handler)());
+    static void Unwatch(QSocketNotifier*& notifier);
     void ReleaseSocket();
 
     int fd_ = -1;

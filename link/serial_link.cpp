@@ -314,9 +314,15 @@ bool TKestrinForm::SendCOMCmd_GetPrompt(std::string_view cmd)
     return seen;
 }
 
+// A link exists while the serial port is open or a TCP connection is up.
+bool TKestrinForm::link_exists() const
+{
+    return ApdComPort1->Open() || ClientSocket1->Active();
+}
+
 void TKestrinForm::send_cmd()
 {
-    if (ApdComPort1->Open() || ClientSocket1->Active())
+    if (link_exists())
         SendString(text_of(cmd_buf));
 }
 

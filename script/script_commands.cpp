@@ -4,17 +4,15 @@
 // a fixed order (the query and condition commands, script/query_commands.cpp, take their places
 // in that order), runs the first that matches, and advances to the next slot unless the command
 // stopped the script. A slot beyond the table stops the script, so that no command is ever
-// skipped in silence. The
-// upload chain _LF, _LA, _LV, _LD is a small state machine over image_file_set, load_address_set
-// and version_set: a step out of turn is ignored, and every image needs its own chain.
+// skipped in silence. The upload chain _LF, _LA, _LV, _LD is a small state machine over
+// image_file_set, load_address_set and version_set: a step out of turn is ignored, and every
+// image needs its own chain.
 
 #include "app/kestrin_form.h"
 
 #include "app/event_pump.h"
 #include "app/fixed_text.h"
-#include "link/client_socket.h"
 #include "script/script_args.h"
-#include "serial/com_port.h"
 #include "upload/image_file.h"
 #include "upload/progress_form.h"
 
@@ -60,11 +58,6 @@ constexpr ScriptCommand kCommands[] = {
     {"_WP", &TKestrinForm::cmd_WP, nullptr},
     {"_LT", &TKestrinForm::cmd_LT, nullptr},
 };
-
-bool link_is_up(const TKestrinForm& form)
-{
-    return form.ApdComPort1->Open() || form.ClientSocket1->Active();
-}
 
 int32_t saturated_product(int32_t a, int32_t b)
 {
@@ -319,7 +312,7 @@ int TKestrinForm::cmd_WP(std::string_view)
     if (probe_prompt())
         return 1;
     while (ProgressForm->cancel_flag == 0) {
-        if (!link_is_up(*this) || std::chrono::steady_clock::now() >= give_up_at) {
+        if (!link_exists() || std::chrono::steady_clock::now() >= give_up_at) {
             dialogs().Message(this, "Error! Unable to get response from unit(_WP)! Exiting script");
             return 0;
         }

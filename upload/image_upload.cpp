@@ -101,7 +101,7 @@ void TKestrinForm::UploadButtonClick()
     pump_events();
     if (terminal_during_upload == 0)
         AdTerminal1->setEnabled(true);
-    if (ApdComPort1->Open() || ClientSocket1->Active())
+    if (link_exists())
         check_prompt_after_upload();
     pump_events();
     pump_events();
@@ -185,7 +185,7 @@ void TKestrinForm::check_prompt_after_upload()
     if (!seen) {
         dialogs().Message(this, "Error! Unable to receive prompt after upload. Upload "
                                 "unsuccessful. Exiting script.");
-        if (!ApdComPort1->Open() && !ClientSocket1->Active())
+        if (!link_exists())
             dialogs().Message(this, "Error! Communications lost.");
         ProgressForm->cancel_flag = 1;
     }

@@ -276,8 +276,8 @@ void UnitProtocol::send_lines_and_prompt(const std::vector<std::string>& lines)
     send(std::string_view(&prompt, 1));
     if (settings_.flood_bytes > 0)
         send(noise());
-    if (settings_.quiet_after && ++prompts_shown_ >= *settings_.quiet_after)
-        quiet_ = true;
+    if (settings_.quiet_after && prompts_shown_ < *settings_.quiet_after)
+        ++prompts_shown_;
 }
 
 void UnitProtocol::send(std::string_view bytes)

@@ -134,7 +134,11 @@ public:
 
     bool loader_mode() const { return loader_mode_; }
     // The unit answers nothing: silent, or fallen silent after quiet_after prompts.
-    bool quiet() const { return settings_.silent || quiet_; }
+    bool quiet() const
+    {
+        return settings_.silent ||
+               (settings_.quiet_after && prompts_shown_ >= *settings_.quiet_after);
+    }
     bool receiving_image() const { return upload_ != nullptr; }
 
 private:
@@ -166,7 +170,6 @@ private:
     bool dropped_ = false;
     unsigned char next_noise_ = 0;
     std::uint32_t prompts_shown_ = 0;
-    bool quiet_ = false;
 };
 
 std::string escape_wire_text(std::string_view text);
