@@ -16,7 +16,6 @@
 #include <QCommandLineParser>
 #include <QFile>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -118,19 +117,16 @@ int main(int argc, char** argv)
     parser.addOptions({options.headless, options.only, options.export_csv});
     parser.addPositionalArgument("STATION.ini", "The station file.", "[STATION.ini]");
 
-    // Headless runs and exports need no display: they get a core application only.
-    const bool windowless = std::any_of(arguments.begin() + 1, arguments.end(), [](const QString& argument) {
-        return argument.startsWith("--headless") || argument.startsWith("--export-csv") ||
-               argument.startsWith("--help") || argument.startsWith("--version") || argument == "-h" ||
-               argument == "-v";
-    });
+    if (!parser.parse(arguments))
+        return unusable(parser.errorText());
+    // Headless runs, exports, help and version need no display: they get a core application only.
+    const bool windowless = parser.isSet(options.headless) || parser.isSet(options.export_csv) ||
+                            parser.isSet("help") || parser.isSet("help-all") || parser.isSet("version");
     std::unique_ptr<QCoreApplication> app = windowless ? std::make_unique<QCoreApplication>(argc, argv)
                                                        : std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName("kestrin-station");
     QCoreApplication::setApplicationVersion(KESTRIN_VERSION);
-    if (!parser.parse(arguments))
-        return unusable(parser.errorText());
-    if (parser.isSet("help"))
+    if (parser.isSet("help") || parser.isSet("help-all"))
         parser.showHelp(0);
     if (parser.isSet("version"))
         parser.showVersion();

@@ -63,6 +63,7 @@ QString find_kestrin_program()
 UnitRun::UnitRun(StationUnit unit, QObject* parent) : QObject(parent), unit_(std::move(unit))
 {
     time_limit_.setSingleShot(true);
+    time_limit_.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
     kill_timer_.setSingleShot(true);
     process_.setStandardOutputFile(QProcess::nullDevice());
     connect(&process_, &QProcess::readyReadStandardError, this, &UnitRun::readJournal);
