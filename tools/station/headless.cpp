@@ -27,7 +27,8 @@ public:
         if (text.empty() || text == printed)
             return;
         QElapsedTimer& since = since_progress_[static_cast<std::size_t>(row)];
-        const bool streaming = run.state() == UnitState::Uploading && printed.starts_with("uploading ") &&
+        const bool streaming = run.state() == UnitState::Uploading &&
+                               printed.starts_with("uploading " + run.progressFile() + " ") &&
                                run.progressSent() < run.progressTotal() && since.isValid() &&
                                since.elapsed() < kProgressIntervalMs;
         if (streaming)

@@ -16,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -45,7 +46,8 @@ std::optional<std::vector<int>> rows_of(const Station& station, const QString& n
             error = "--only: no unit " + name.trimmed() + " in " + QString::fromStdString(station.settings().file);
             return std::nullopt;
         }
-        rows.push_back(row);
+        if (std::find(rows.begin(), rows.end(), row) == rows.end())
+            rows.push_back(row);
     }
     return rows;
 }

@@ -75,7 +75,10 @@ QWidget* StationWindow::buildButtons()
     connect(start_, &QPushButton::clicked, this, [this] { station_->startAll(); });
     connect(stop_, &QPushButton::clicked, this, [this] { station_->stop(); });
     connect(start_failed_, &QPushButton::clicked, this, [this] { station_->startFailed(); });
-    connect(start_unit_, &QPushButton::clicked, this, [this] { station_->start({selectedRow()}); });
+    connect(start_unit_, &QPushButton::clicked, this, [this] {
+        if (const int row = selectedRow(); row >= 0)
+            station_->start({row});
+    });
     return buttons;
 }
 
