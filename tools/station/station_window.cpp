@@ -76,8 +76,8 @@ QWidget* StationWindow::buildButtons()
     connect(stop_, &QPushButton::clicked, this, [this] { station_->stop(); });
     connect(start_failed_, &QPushButton::clicked, this, [this] { station_->startFailed(); });
     connect(start_unit_, &QPushButton::clicked, this, [this] {
-        if (const int row = selectedRow(); row >= 0)
-            station_->start({row});
+        if (const int selected = selectedRow(); selected >= 0)
+            station_->start({selected});
     });
     return buttons;
 }
