@@ -69,9 +69,13 @@ int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
 {
     ChangePrinter printer(station, out);
     QEventLoop loop;
-    QObject::connect(&station, &Station::unitChanged, &loop, [&printer](int row) { printer.unitChanged(row); });
     QObject::connect(&station, &Station::idle, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     station.start(rows);
+    // Where each unit stands once the first ones have started: a unit that started at once has
+    // only passed through "waiting".
+    for (int row : rows)
+        printer.unitChanged(row);
+    QObject::connect(&station, &Station::unitChanged, &loop, [&printer](int row) { printer.unitChanged(row); });
     loop.exec();
 
     print_table(station, rows, out);
