@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMaxStationFileBytes = 1 << 20;
 constexpr const char* kDefaultRecords = "records.sqlite";
 
-enum class Section { None, Station, Units, Unknown };
+enum class Section { None, Station, Units };
 
 struct Failure {
     std::string text;
