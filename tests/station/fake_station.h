@@ -60,7 +60,11 @@ esac
 // A station folder with the fake program and one device file per unit, each holding its mode.
 class FakeStation {
 public:
-    FakeStation() { dir_.write("kestrin", kFakeKestrin); QFile::setPermissions(QString::fromStdString(program()), QFile::ReadOwner | QFile::ExeOwner); }
+    FakeStation()
+    {
+        dir_.write("kestrin", kFakeKestrin);
+        QFile::setPermissions(QString::fromStdString(program()), QFile::ReadOwner | QFile::ExeOwner);
+    }
 
     std::string program() const { return dir_.path("kestrin"); }
     std::string device(const std::string& unit) const { return dir_.path(unit + ".dev"); }
