@@ -157,6 +157,8 @@ TEST(StationProgram, ALineOfUnitsThenTheFailedOnesAgain)
         EXPECT_TRUE(r.journal.endsWith("result: fail: " + r.reason + "\n")) << unit << ": " << r.journal.toStdString();
         EXPECT_EQ(lines_of_unit(first.out, unit).back(), "fail: " + r.reason.toStdString());
     }
+    EXPECT_EQ(records.at("U2").reason, "Error! Unit not in Loader Mode! Exiting script");
+    EXPECT_EQ(records.at("U3").reason, "Error! Unable to get response from unit(_TC)! Exiting script");
     EXPECT_EQ(records.at("U7").reason.toStdString(), "no such device: " + dir.path("U7.tty"));
     EXPECT_EQ(records.at("U7").exit_status, std::nullopt);
     EXPECT_NE(first.out.find("\n3 passed, 4 failed, 0 running\nrecords: " + dir.path("records.sqlite") + "\n"),
