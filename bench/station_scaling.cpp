@@ -7,7 +7,7 @@
 // user-interface thread measures how late each tick comes (target: 99th percentile under 50 ms)
 // and the worst gap between two ticks.
 // Also reported: the station process's own resident memory (its kestrin children not counted),
-// before the 16 start and at its peak.
+// before the 16 start and at its peak, and the CPU time it used while they ran.
 //
 //   bench_station_scaling [UNITS]
 
@@ -20,6 +20,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,6 +50,15 @@ long status_kb(const char* key)
         if (line.rfind(key, 0) == 0)
             return std::atol(line.c_str() + std::string(key).size() + 1);
     return -1;
+}
+
+// CPU seconds, user and system, that this process has used so far (its children not counted).
+double cpu_seconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double percentile(std::vector<double> values, double p)
@@ -157,7 +168,9 @@ int main(int argc, char** argv)
     });
     since_tick.start();
     ticker.start(kTickMs);
+    const double cpu_before = cpu_seconds();
     const double many_s = run_all(window);
+    const double station_cpu_s = cpu_seconds() - cpu_before;
     ticker.stop();
     if (many_s < 0)
         return 1;
@@ -167,7 +180,7 @@ int main(int argc, char** argv)
     std::printf("window timer while they streamed: %zu ticks of %d ms, lateness median %.2f ms, 99th percentile %.2f ms "
                 "(target < 50 ms), worst gap %.1f ms\n",
                 lateness_ms.size(), kTickMs, percentile(lateness_ms, 0.5), percentile(lateness_ms, 0.99), worst_gap_ms);
-    std::printf("station resident memory: %ld kB before the %d units, peak %ld kB\n", rss_before_kb, count,
-                status_kb("VmHWM:"));
+    std::printf("station resident memory: %ld kB before the %d units, peak %ld kB; station CPU while they ran %.2f s\n",
+                rss_before_kb, count, status_kb("VmHWM:"), station_cpu_s);
     return 0;
 }
