@@ -3,6 +3,7 @@
 // the pauses of an upload.
 
 #include "tests/link/ethernet_test_support.h"
+#include "tests/support/block_hold.h"
 
 #include "link/client_socket.h"
 #include "upload/progress_form.h"
@@ -140,6 +141,12 @@ TEST(EthernetScript, ALinkDroppedInAnUploadCancelsItAndANewConnectionWorks)
     EthernetForm f;
     f.dir.write("image.bin", std::string(20000, 'i'));
     f.connect(unit.port());
+    // The socket buffers would take the whole image before the unit drops the link: the
+    // transfer waits after its second block until Kestrin has seen the connection go.
+    TProgressForm& progress = *f.windows->ProgressForm;
+    BlockHold hold(progress, 2, [&] {
+        return progress.cancel_flag == 1 || !f.form().ClientSocket1->Active();
+    });
 
     EXPECT_FALSE(pick_script(f, "_SC \"LOADR\"\n_LF image.bin\n_LA 0\n_LV V1\n_LP 1\n_LD\n_FI\n"));
     EXPECT_EQ(f.dialogs.messages, (std::vector<std::string>{
@@ -147,9 +154,10 @@ TEST(EthernetScript, ALinkDroppedInAnUploadCancelsItAndANewConnectionWorks)
                                       "Upload cancelled/incomplete!!! Upload for image.bin section "
                                       "was incomplete.",
                                       "Exiting script"}));
-    EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
+    EXPECT_TRUE(hold.held());
+    EXPECT_EQ(progress.cancel_flag, 1);
     EXPECT_FALSE(f.form().EthernetCheckBox->isChecked());
-    EXPECT_FALSE(f.windows->ProgressForm->isVisible());
+    EXPECT_FALSE(progress.isVisible());
     EXPECT_TRUE(unit.sim->waitForEvent("dropped after 3000", 1000ms));
 
     f.dialogs.statuses.clear();
