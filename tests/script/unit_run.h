@@ -4,7 +4,8 @@
 //
 //   UnitRun run({"--normal-only"});       simulator options beyond the pty and logs
 //   run.script("_TC \"^M\"\n")            runs a script text through the reader; its result
-//   run.wire()                            every byte the unit received
+//   run.wire_bytes(n)                     every byte the unit received, once n have come
+//   wire_reads(run, "...")                whether they are these
 //   run.saved_image(1)                    the unit's copy of the first complete image
 //   EventRounds rounds(progress_form)     Kestrin's pauses, between its rounds of event processing
 
@@ -43,7 +44,7 @@ public:
     TKestrinForm& form() { return fixture.form(); }
     SimProcess& sim() { return *unit_.sim; }
     int script(const std::string& text) { return run_script(fixture, text); }
-    std::string wire() const { return unit_.wire_bytes(); }
+    std::string wire_bytes(size_t at_least = 0) const { return unit_.wire_bytes(at_least); }
     std::string saved_image(int n) const
     {
         return file_bytes(tmp_.path().toStdString() + "/image-" + std::to_string(n) + ".bin");
