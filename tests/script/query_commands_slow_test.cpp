@@ -60,9 +60,10 @@ TEST(QueryReplies, HostileRepliesNeverOverflowOrHang)
     for (int i = 0; i < 900; ++i)
         zeros += "\\x00";
     UnitRun run({"--no-echo", "--reply", "NUL=ABC\\x00DEF", "--reply", "ZEROS=" + zeros,
-                 "--reply", "LONG=" + std::string(5000, 'A'), "--reply", "EARLY=#1"});
+                 "--reply", "LONG=" + std::string(5000, 'A'), "--reply", "EARLY=#1#2 then more"});
     EXPECT_EQ(run.script("_QC \"NUL\"\n_CE \"ABC\" _DM \"up to the first NUL\"\n_QC \"ZEROS\"\n"
-                         "_QC \"EARLY\"\n_CE \"#1#\" _DM \"no early end\"\n_QC \"LONG\"\n"),
+                         "_QC \"EARLY\"\n_CE \"#1#2 then more\" _DM \"no early end\"\n"
+                         "_QC \"LONG\"\n"),
               1);
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"up to the first NUL", kNoResponse, "no early end"}));
