@@ -4,6 +4,7 @@
 
 #include "tests/script/unit_run.h"
 
+#include "tests/support/block_hold.h"
 #include "tests/support/file_times.h"
 #include "upload/image_file.h"
 
@@ -37,14 +38,6 @@ std::string image_1234()
     return bytes;
 }
 
-long long event_number(const std::vector<std::string>& events, const std::string& prefix)
-{
-    for (const std::string& event : events)
-        if (event.rfind(prefix + " ", 0) == 0)
-            return std::stoll(event.substr(prefix.size() + 1));
-    return -1;
-}
-
 } // namespace
 
 TEST(ScriptRoad, OneUploadFromNormalModeToSuccess)
@@ -53,12 +46,12 @@ TEST(ScriptRoad, OneUploadFromNormalModeToSuccess)
     const std::string image = image_1234();
     ASSERT_EQ(sum_image_file(run.fixture.dir.write("probe.bin", image)).checksum, 0x1A2Bu);
     set_write_time(run.fixture.dir.write("image.bin", image), local_time(2003, 7, 4, 9, 5, 8));
-    EventTimes times(run.sim(), {"image-bytes", "command"});
+    EventRounds rounds(*run.fixture.windows->ProgressForm);
 
     EXPECT_EQ(run.script("_TC \"^M\"\n_LF image.bin\n_LA 0x10000\n_LV DATE\n_LD\n_FI\n"), 1);
 
     const std::string header = "LF 0x10000 1234 1a2b 7/4/2003_9:05:08\r";
-    EXPECT_EQ(run.wire(), "\rLOADR\r\n\r" "\r" + header + image + "\r");
+    EXPECT_TRUE(wire_reads(run, "\rLOADR\r\n\r" "\r" + header + image + "\r"));
     EXPECT_TRUE(run.fixture.dialogs.messages.empty());
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kSuccess);
     EXPECT_EQ(run.saved_image(1), image);
@@ -68,11 +61,14 @@ TEST(ScriptRoad, OneUploadFromNormalModeToSuccess)
                         "version=7/4/2003_9:05:08"),
               events.end());
     EXPECT_NE(std::find(events.begin(), events.end(), "checksum ok 1a2b"), events.end());
-    // 3000 + 1000 ms between the header and the image, post_upload_delay_ms after it.
-    EXPECT_GE(event_number(events, "first-image-byte-ms"), 3990);
-    const auto& stamps = times.join();
-    ASSERT_EQ(stamps.size(), 2u);
-    EXPECT_GE(ms_between(stamps[0], stamps[1]), 3900);
+    // 3000 + 1000 ms between the header and the image, post_upload_delay_ms after it, each
+    // without event processing.
+    const std::vector<long long> gaps = rounds.gaps_until_progress_shows();
+    EXPECT_TRUE(std::ranges::adjacent_find(gaps, [](long long a, long long b) {
+                    return a >= 3000 && b >= 1000;
+                }) != gaps.end())
+        << ::testing::PrintToString(gaps);
+    EXPECT_GE(rounds.gap_after_progress_hides(), 4000);
 
     TKestrinForm& form = run.form();
     EXPECT_EQ(form.version_set, 0);
@@ -86,7 +82,7 @@ TEST(ScriptLoaderMode, AUnitInNormalModeOnlyStopsTheScript)
 {
     UnitRun run({"--normal-only"});
     EXPECT_EQ(run.script("_TC \"^M\"\n_DM \"never\"\n"), 0);
-    EXPECT_EQ(run.wire(), kLoaderProbes + "\r");
+    EXPECT_TRUE(wire_reads(run, kLoaderProbes + "\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Error! Unit not in Loader Mode! Exiting script"}));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
@@ -99,7 +95,7 @@ TEST(ScriptLoaderMode, ASilentUnitStopsTheScript)
 {
     UnitRun run({"--silent"});
     EXPECT_EQ(run.script("_TC \"^M\"\n_DM \"never\"\n"), 0);
-    EXPECT_EQ(run.wire(), kLoaderProbes + "\r");
+    EXPECT_TRUE(wire_reads(run, kLoaderProbes + "\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Error! Unable to get response from unit(_TC)! Exiting script"}));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
@@ -109,7 +105,7 @@ TEST(ScriptLoaderMode, AChangedLoaderPromptIsTheOneAwaited)
 {
     UnitRun run({"--prompts", "#]"});
     EXPECT_EQ(run.script("_PC \"]\"\n_SC \"LOADR\"\n_TC \"^M\"\n_DM \"in loader mode\"\n"), 1);
-    EXPECT_EQ(run.wire(), "LOADR\r\r");
+    EXPECT_TRUE(wire_reads(run, "LOADR\r\r"));
     EXPECT_EQ(run.fixture.dialogs.messages, (Strings{"in loader mode"}));
     EXPECT_EQ(run.form().wait_prompt_char, ']');
 }
@@ -118,7 +114,7 @@ TEST(ScriptSendCommand, SendsItsTextAndACarriageReturn)
 {
     UnitRun run;
     EXPECT_EQ(run.script("_SC \"AB^MCD\"\n_SC \"\"\n   _SC \"VER\"  x\n"), 1);
-    EXPECT_EQ(run.wire(), "AB\rCD\r\rVER\"  \r");
+    EXPECT_TRUE(wire_reads(run, "AB\rCD\r\rVER\"  \r"));
 }
 
 TEST(ScriptUploadFailures, NoPromptBeforeTheUploadStopsTheRunEvenOnTheLastLine)
@@ -127,7 +123,7 @@ TEST(ScriptUploadFailures, NoPromptBeforeTheUploadStopsTheRunEvenOnTheLastLine)
     run.fixture.dir.write("image.bin", "abc");
     // The last line has no line feed: it is carried out whole and its failure stops the run.
     EXPECT_EQ(run.script("_LF image.bin\n_LA 0x10000\n_LV V1\n_LD"), 0);
-    EXPECT_EQ(run.wire(), "\r\r");
+    EXPECT_TRUE(wire_reads(run, "\r\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Error! Unable to receive prompt before upload.... Exiting script."}));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
@@ -162,8 +158,10 @@ TEST_P(ScriptImageChanges, AreRefusedBeforeTheHeaderAndStopTheRun)
     EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"change\"\n"
                          "_LD\n_DM \"never\"\n"),
               1);
-    // The unit was asked for its prompt and told of no image.
-    EXPECT_EQ(run.wire(), "LOADR\r\r");
+    // The unit was asked for its prompt and told of no image: a line sent after the run reaches
+    // it right after the probe.
+    run.form().SendString("end\r");
+    EXPECT_TRUE(wire_reads(run, "LOADR\r\rend\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"change", "Error! File image.bin has changed since its checksum was taken. "
                                  "Upload cancelled."}));
@@ -211,7 +209,8 @@ TEST(ScriptUploadFailures, AnImageRewrittenDuringTheUploadLosesItsLastBlockAndSt
 
     // Five of the six blocks reached the unit, which still waits for the rest, so the three
     // carriage returns of the prompt check are image bytes to it.
-    EXPECT_EQ(run.wire(), "LOADR\r\rLF 0x10000 12000 39e0 V1\r" + image.substr(0, 10000) + "\r\r\r");
+    EXPECT_TRUE(
+        wire_reads(run, "LOADR\r\rLF 0x10000 12000 39e0 V1\r" + image.substr(0, 10000) + "\r\r\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Error! File image.bin changed during the upload. Upload cancelled.",
                        "Upload cancelled/incomplete!!! Upload for image.bin section was incomplete.",
@@ -225,7 +224,7 @@ TEST(ScriptUploadFailures, AMissingImageFileIsReportedAndTheScriptGoesOnWithoutU
 {
     UnitRun run;
     EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF missing.bin\n_LA 0x10000\n_LV V1\n_LD\n_FI\n"), 1);
-    EXPECT_EQ(run.wire(), "LOADR\r");
+    EXPECT_TRUE(wire_reads(run, "LOADR\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Error! Unable to open file missing.bin. Cannot upload file."}));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kSuccess);
@@ -237,7 +236,12 @@ TEST(ScriptWaitPrompt, EndsOnWhicheverPromptTheUnitShows)
     run.form().prompt_wait_ticks = 10;
     run.form().wait_prompt_char = '>';
     EXPECT_EQ(run.script("_WP\n"), 1);
-    EXPECT_EQ(run.wire(), "\r\r");
+    // A probe for '>', then one for '#' that the unit in normal mode answers; a unit slower than
+    // the 10 ticks adds rounds of two probes. Each probe was answered, so each is logged.
+    const std::string wire = run.wire_bytes();
+    EXPECT_GE(wire.size(), 2u);
+    EXPECT_EQ(wire.size() % 2, 0u);
+    EXPECT_EQ(wire.find_first_not_of('\r'), std::string::npos) << wire;
     EXPECT_EQ(run.form().wait_prompt_char, '#');
 }
 
@@ -249,7 +253,7 @@ TEST(ScriptWaitPrompt, EndsWhenTheCancelFlagIsRaised)
     EXPECT_EQ(run.script("_WP\n_DM \"never\"\n"), 1);
     EXPECT_TRUE(run.fixture.dialogs.messages.empty());
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
-    EXPECT_GE(run.wire().size(), 3u);
+    EXPECT_GE(run.wire_bytes(3).size(), 3u);
 }
 
 TEST(ScriptWaitPrompt, AUnitThatFallsSilentAfterTheLinkWasVerifiedStopsTheScriptAtTheBound)
@@ -259,13 +263,14 @@ TEST(ScriptWaitPrompt, AUnitThatFallsSilentAfterTheLinkWasVerifiedStopsTheScript
     ASSERT_EQ(form.check_com(1), 1); // the unit's first prompt
     form.prompt_wait_ticks = 10;
     form.wp_give_up_ms = 2000;
-    // The second prompt ends the first _WP; then the unit says nothing more.
+    // The second prompt ends the first _WP, unless it comes later than the 10 ticks; either way
+    // the unit then says nothing more and a _WP gives up at the bound.
     EXPECT_EQ(run.script("_WP\n_WP\n_DM \"never\"\n"), 0);
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Error! Unable to get response from unit(_WP)! Exiting script"}));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), " ");
-    const std::string wire = run.wire();
-    EXPECT_GE(wire.size(), 4u); // the check, the first _WP's probe, at least one round of two
+    const std::string wire = run.wire_bytes(2);
+    EXPECT_GE(wire.size(), 2u); // the check and the first _WP's probe, then a number of rounds
     EXPECT_EQ(wire.find_first_not_of('\r'), std::string::npos) << wire;
 }
 
@@ -307,7 +312,7 @@ TEST_P(ScriptImageLengths, ReachTheUnitWholeAndItsChecksumHolds)
 
     EXPECT_EQ(run.script("_SC \"LOADR\"\n_LP 1\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_FI\n"), 1);
 
-    EXPECT_EQ(run.wire(), "LOADR\r\r" + header_v1(image) + image + "\r");
+    EXPECT_TRUE(wire_reads(run, "LOADR\r\r" + header_v1(image) + image + "\r"));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kSuccess);
     EXPECT_TRUE(run.fixture.dialogs.messages.empty());
     EXPECT_EQ(run.saved_image(1), image);
@@ -324,15 +329,21 @@ TEST(ScriptUploadFailures, ALinkDroppedInTheMiddleOfTheImageStopsTheRun)
     UnitRun run({"--drop-after", "1000"});
     const std::string image = image_of(4500);
     run.fixture.dir.write("image.bin", image);
+    // The pseudo-terminal would take the whole image before the unit drops the link: the
+    // transfer waits after its first block until the loss has stopped it.
+    TProgressForm& progress = *run.fixture.windows->ProgressForm;
+    BlockHold hold(progress, 1, [&] { return progress.cancel_flag == 1; });
 
     EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"), 1);
 
-    // The unit takes what reached it before it dropped the link: at least 1000 image bytes, all
-    // of them the image's own, in order.
+    EXPECT_TRUE(hold.held());
+    EXPECT_TRUE(run.sim().waitForEvent("dropped after 1000", std::chrono::seconds(10)));
+    // The unit took what reached it before it dropped the link: the first block at most, all of
+    // it the image's own, in order.
     const std::string sent = "LOADR\r\r" + header_v1(image) + image;
-    const std::string wire = run.wire();
+    const std::string wire = run.wire_bytes(sent.size() - image.size() + 1000);
     EXPECT_GE(wire.size(), sent.size() - image.size() + 1000);
-    EXPECT_LT(wire.size(), sent.size());
+    EXPECT_LE(wire.size(), sent.size() - image.size() + 2000);
     EXPECT_TRUE(sent.compare(0, wire.size(), wire) == 0) << "the wire is no prefix of the upload";
     EXPECT_EQ(run.fixture.dialogs.messages,
               (Strings{"Note: COM Port #1 is not responding.",
@@ -340,5 +351,5 @@ TEST(ScriptUploadFailures, ALinkDroppedInTheMiddleOfTheImageStopsTheRun)
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
     EXPECT_FALSE(run.form().ApdComPort1->Open());
     EXPECT_EQ(run.form().upload_idle, 1);
-    EXPECT_FALSE(run.fixture.windows->ProgressForm->isVisible());
+    EXPECT_FALSE(progress.isVisible());
 }
