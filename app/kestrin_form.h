@@ -31,6 +31,7 @@
 #include <string_view>
 
 #include "app/dialogs.h"
+#include "upload/image_file.h"
 
 class QAction;
 class QCheckBox;
@@ -172,13 +173,16 @@ public:
     // ---- Image upload (upload/) ---------------------------------------------------------------
     int get_file_checksum();
     int get_date();
+    bool image_unchanged_since_measured();
     void UploadButtonClick();
-    void send_image_block(class ImageFileReader& image, int32_t count);
-    void stream_image(class ImageFileReader& image);
+    void send_image_block(ImageFileReader& image, int32_t count);
+    bool image_sum_holds(const ImageFileReader& image);
+    void stream_image(ImageFileReader& image);
     void check_prompt_after_upload();
 
     uint32_t file_checksum = 0;
     int32_t file_length = 0;
+    ImageStamp measured_image_stamp; // the file as get_file_checksum found it
     int32_t block_count = 0;
     int32_t post_upload_delay_ms = 4000;
     uint8_t terminal_during_upload = 1;

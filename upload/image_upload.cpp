@@ -5,9 +5,13 @@
 // pauses and checks, up to three times, that the unit is back at its loader prompt. It reports
 // failure only through cancel_flag, which also stops the running script.
 //
-// The transfer trusts file_length as measured by _LA, because the unit was told that count in
-// the header. A file that has become shorter since then is never padded with bytes that were
-// not read: the bytes read are sent and the upload is cancelled with a message.
+// The unit is told the image's length and checksum in the header, so it must get exactly the
+// bytes that _LA measured. _LD refuses a file whose stamp has changed since then, before the
+// header goes out. The transfer sends file_length bytes and sums them as it reads: a file that
+// has become shorter is never padded with bytes that were not read (the bytes read are sent and
+// the upload is cancelled), and when the bytes read do not add up to the header's checksum the
+// last block is held back and the upload cancelled, so the unit never gets a whole image that
+// does not match its header.
 
 #include "app/kestrin_form.h"
 
@@ -42,6 +46,7 @@ int TKestrinForm::get_file_checksum()
     case ImageReadResult::ok:
         file_checksum = sum.checksum;
         file_length = sum.length;
+        measured_image_stamp = sum.stamp;
         return 1;
     case ImageReadResult::cannot_open:
         dialogs().Message(this, "Error opening file " + name + ". Unable to get file checksum");
@@ -67,6 +72,16 @@ int TKestrinForm::get_date()
     }
     set_text(version_text, dos_date_text(*written));
     return 1;
+}
+
+bool TKestrinForm::image_unchanged_since_measured()
+{
+    const std::string name(text_of(image_file_name));
+    if (image_file_stamp(name) == measured_image_stamp)
+        return true;
+    dialogs().Message(this, "Error! File " + name +
+                                " has changed since its checksum was taken. Upload cancelled.");
+    return false;
 }
 
 void TKestrinForm::UploadButtonClick()
@@ -149,6 +164,10 @@ void TKestrinForm::send_image_block(ImageFileReader& image, int32_t count)
     const size_t wanted = static_cast<size_t>(count > kBlockSize ? kBlockSize : count);
     const size_t got = image.read(buffer, wanted);
     pump_events();
+    if (!image_sum_holds(image)) {
+        ProgressForm->cancel_flag = 1;
+        return;
+    }
     SendByte(static_cast<int32_t>(got), buffer);
     ProgressForm->StepIt();
     if (got < wanted) {
@@ -157,6 +176,17 @@ void TKestrinForm::send_image_block(ImageFileReader& image, int32_t count)
                                     ". Cancel upload.");
         ProgressForm->cancel_flag = 1;
     }
+}
+
+// Once the whole image has been read, its bytes must add up to the checksum in the header.
+bool TKestrinForm::image_sum_holds(const ImageFileReader& image)
+{
+    if (image.bytes_read() != static_cast<uint64_t>(file_length) ||
+        image.checksum() == file_checksum)
+        return true;
+    dialogs().Message(this, "Error! File " + std::string(text_of(image_file_name)) +
+                                " changed during the upload. Upload cancelled.");
+    return false;
 }
 
 void TKestrinForm::check_prompt_after_upload()

@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QProgressBar>
 #include <QTimer>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -129,48 +131,93 @@ TEST(ScriptUploadFailures, NoPromptBeforeTheUploadStopsTheRunEvenOnTheLastLine)
     EXPECT_EQ(run.form().prompt_wait_ticks, 400);
 }
 
-TEST(ScriptUploadFailures, AFileShorterThanItsHeaderSaysIsCancelledAndTheUnitNeverAnswers)
+namespace {
+
+// Ways an image measured by _LA can have become another file by the time _LD runs.
+struct ImageChange {
+    const char* name;
+    void (*change)(const TempWorkDir& dir);
+};
+
+void PrintTo(const ImageChange& c, std::ostream* os) { *os << c.name; }
+
+const std::time_t kMeasuredTime = local_time(2003, 7, 4, 9, 5, 8);
+
+class ScriptImageChanges : public ::testing::TestWithParam<ImageChange> {};
+
+} // namespace
+
+TEST_P(ScriptImageChanges, AreRefusedBeforeTheHeaderAndStopTheRun)
 {
     UnitRun run;
-    const std::string image = image_1234();
-    run.fixture.dir.write("image.bin", image);
+    set_write_time(run.fixture.dir.write("image.bin", image_1234()), kMeasuredTime);
     run.fixture.dialogs.onMessage = [&](const std::string& text) {
-        if (text == "shrink")
-            std::filesystem::resize_file(run.fixture.dir.path("image.bin"), 1000);
+        if (text == "change")
+            GetParam().change(run.fixture.dir);
     };
-    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"shrink\"\n"
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"change\"\n"
                          "_LD\n_DM \"never\"\n"),
               1);
-    // Only bytes that were read went out; the unit still waits for the rest, so the three
-    // carriage returns of the prompt check are image bytes to it.
-    EXPECT_TRUE(wire_reads(run, "LOADR\r\rLF 0x10000 1234 1a2b V1\r" + image.substr(0, 1000) +
-                                    "\r\r\r"));
+    // The unit was asked for its prompt and told of no image: a line sent after the run reaches
+    // it right after the probe.
+    run.form().SendString("end\r");
+    EXPECT_TRUE(wire_reads(run, "LOADR\r\rend\r"));
     EXPECT_EQ(run.fixture.dialogs.messages,
-              (Strings{"shrink", "Error! Unable to read all 1234 bytes of file image.bin. Cancel upload.",
+              (Strings{"change", "Error! File image.bin has changed since its checksum was taken. "
+                                 "Upload cancelled."}));
+    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
+    EXPECT_EQ(run.fixture.windows->ProgressForm->cancel_flag, 1);
+    EXPECT_EQ(run.form().upload_idle, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BetweenMeasureAndUpload, ScriptImageChanges,
+    ::testing::Values(
+        ImageChange{"Shrunk",
+                    [](const TempWorkDir& dir) {
+                        std::filesystem::resize_file(dir.path("image.bin"), 1000);
+                    }},
+        ImageChange{"RewrittenWithTheSameSize",
+                    [](const TempWorkDir& dir) { dir.write("image.bin", std::string(1234, 'x')); }},
+        ImageChange{"ReplacedByAFileOfTheSameSizeAndTime",
+                    [](const TempWorkDir& dir) {
+                        set_write_time(dir.write("new.bin", std::string(1234, 'x')), kMeasuredTime);
+                        std::filesystem::rename(dir.path("new.bin"), dir.path("image.bin"));
+                    }},
+        ImageChange{"Removed",
+                    [](const TempWorkDir& dir) { std::filesystem::remove(dir.path("image.bin")); }}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(ScriptUploadFailures, AnImageRewrittenDuringTheUploadLosesItsLastBlockAndStopsTheRun)
+{
+    UnitRun run;
+    const std::string image(12000, 'i');
+    const std::string path = run.fixture.dir.write("image.bin", image);
+    set_write_time(path, kMeasuredTime);
+    // Once the first block has gone out, the file's last byte changes; size and time stay.
+    QProgressBar* bar = run.fixture.windows->ProgressForm->FileProgressBar;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int blocks) {
+        if (blocks != 1)
+            return;
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(11999);
+        file.put('j');
+        file.close();
+        set_write_time(path, kMeasuredTime);
+    });
+    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"), 1);
+
+    // Five of the six blocks reached the unit, which still waits for the rest, so the three
+    // carriage returns of the prompt check are image bytes to it.
+    EXPECT_TRUE(
+        wire_reads(run, "LOADR\r\rLF 0x10000 12000 39e0 V1\r" + image.substr(0, 10000) + "\r\r\r"));
+    EXPECT_EQ(run.fixture.dialogs.messages,
+              (Strings{"Error! File image.bin changed during the upload. Upload cancelled.",
                        "Upload cancelled/incomplete!!! Upload for image.bin section was incomplete.",
                        "Error! Unable to receive prompt after upload. Upload unsuccessful. Exiting "
                        "script."}));
     EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
-    EXPECT_EQ(run.form().prompt_wait_ticks, 400);
     EXPECT_EQ(run.fixture.windows->ProgressForm->cancel_flag, 1);
-}
-
-TEST(ScriptUploadFailures, AnImageThatVanishedBeforeTheTransferStopsTheRun)
-{
-    UnitRun run;
-    run.fixture.dir.write("image.bin", "abc");
-    run.fixture.dialogs.onMessage = [&](const std::string& text) {
-        if (text == "remove")
-            std::filesystem::remove(run.fixture.dir.path("image.bin"));
-    };
-    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"remove\"\n"
-                         "_LD\n_DM \"never\"\n"),
-              1);
-    EXPECT_TRUE(wire_reads(run, "LOADR\r\rLF 0x10000 3 126 V1\r"));
-    EXPECT_EQ(run.fixture.dialogs.messages, (Strings{"remove", "Error opening image.bin.\r"}));
-    EXPECT_EQ(run.fixture.dialogs.statuses.back(), kTerminated);
-    EXPECT_EQ(run.form().upload_idle, 1);
-    EXPECT_FALSE(run.fixture.windows->ProgressForm->isVisible());
 }
 
 TEST(ScriptUploadFailures, AMissingImageFileIsReportedAndTheScriptGoesOnWithoutUploading)
