@@ -20,7 +20,8 @@
 // and the progress window's cancel_flag).
 //
 // Every dialog and every status text goes through the dialog seam (app/dialogs.h); the end of the
-// process goes through exit_process, which tests replace.
+// process goes through exit_process, which tests replace. An automatic run records what happens
+// in run_record, whose outcome is the exit status of an unattended run (app/run_outcome.h).
 
 #include <QMainWindow>
 
@@ -31,6 +32,7 @@
 #include <string_view>
 
 #include "app/dialogs.h"
+#include "app/run_outcome.h"
 
 class QAction;
 class QCheckBox;
@@ -82,6 +84,8 @@ public:
     std::string upload_cmd_word = "LF";
     std::string script_path;
     uint8_t upload_idle = 1;
+    // What happened in a run that ends by itself: its exit status and result line.
+    RunRecord run_record;
 
     // ---- Main window and terminal view (app/terminal_menu.cpp) --------------------------------
     void VisibleMenuClick();

@@ -1,6 +1,7 @@
 // Kestrin: reprograms the flash memory of a video processing unit over RS-232 or TCP.
 // The program takes no arguments and always ends with exit status 0.
 
+#include "app/dialogs.h"
 #include "app/event_pump.h"
 #include "app/kestrin_app.h"
 #include "app/kestrin_form.h"
@@ -22,7 +23,7 @@ static void journal_qt_message(QtMsgType type, const QMessageLogContext&, const 
 int main(int argc, char** argv)
 {
     keep_sleeps_precise();
-    if (!qEnvironmentVariableIsEmpty("KESTRIN_UNATTENDED"))
+    if (unattended_mode())
         qInstallMessageHandler(journal_qt_message);
     KestrinApplication app(argc, argv);
     try {

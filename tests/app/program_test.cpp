@@ -1,11 +1,16 @@
-// The real program: automatic mode ends with status 0 whatever happens.
+// The real program: automatic mode without a unit ends with status 2 and says why last.
 
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-TEST(Program, AutomaticModeWithoutASerialPortReportsAndExitsWithZero)
+namespace {
+const std::string kNoUnit = "Error!! COM port communication failed. Please check RS232 "
+                            "connection/INI settings. Exiting application";
+}
+
+TEST(Program, AutomaticModeWithoutASerialPortReportsAndExitsWithTwo)
 {
     TempWorkDir dir;
     dir.write("LoaderDefault.ini", "[Port]\nCOM=COM1\n2\n3\n4\n5\nScript=none.sld\n7\nMode=Automatic\n");
@@ -13,10 +18,9 @@ TEST(Program, AutomaticModeWithoutASerialPortReportsAndExitsWithZero)
         run_kestrin(dir.path(), {{"KESTRIN_COM1", dir.path("no-such-device").c_str()}});
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitStatus, QProcess::NormalExit);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(journal_lines(result.journal),
-              "message: Error!! COM port communication failed. Please check RS232 connection/INI "
-              "settings. Exiting application\n");
+              "message: " + kNoUnit + "\nresult: fail: " + kNoUnit + "\n");
 }
 
 TEST(Program, EthernetModeWithAutomaticModeEndsTheSameWay)
@@ -30,8 +34,7 @@ TEST(Program, EthernetModeWithAutomaticModeEndsTheSameWay)
     const ProgramResult result =
         run_kestrin(dir.path(), {{"KESTRIN_COM1", dir.path("no-such-device").c_str()}});
     ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(journal_lines(result.journal),
-              "message: Error!! COM port communication failed. Please check RS232 connection/INI "
-              "settings. Exiting application\n");
+              "message: " + kNoUnit + "\nresult: fail: " + kNoUnit + "\n");
 }

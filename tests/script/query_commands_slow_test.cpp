@@ -91,5 +91,6 @@ TEST(QueryExample, RunsUnattendedWithTheAnswerGivenInAdvance)
                                              "version.\\rFlash Version 2.10 now? -> cancel\n"
                                              "message: Nothing was flashed.\n"
                                              "status: SUCCESS. Reading script file complete\n"
-                                             "status:  \n");
+                                             "status:  \n"
+                                             "result: pass\n");
 }
