@@ -33,6 +33,7 @@
 
 #include "app/dialogs.h"
 #include "app/run_outcome.h"
+#include "upload/image_progress.h"
 
 class QAction;
 class QCheckBox;
@@ -180,12 +181,16 @@ public:
     void send_image_block(class ImageFileReader& image, int32_t count);
     void stream_image(class ImageFileReader& image);
     void check_prompt_after_upload();
+    void image_announced(std::string_view header_line);
+    void image_block_sent(int32_t count);
+    void image_transfer_ended();
 
     uint32_t file_checksum = 0;
     int32_t file_length = 0;
     int32_t block_count = 0;
     int32_t post_upload_delay_ms = 4000;
     uint8_t terminal_during_upload = 1;
+    ImageProgress image_progress; // for the caller's progress and upload lines
 
     // ---- Serial link, transmit, Ethernet link (link/) -----------------------------------------
     int32_t check_com(int n);
