@@ -126,7 +126,7 @@ void TKestrinForm::showEvent(QShowEvent* event)
 
 void TKestrinForm::FormShow()
 {
-    VersionLabel->setText("Version : 2.00");
+    VersionLabel->setText("Version : " KESTRIN_VERSION);
     VersionLabel->adjustSize();
     read_config();
     set_wait_prompt(prompt_char2);

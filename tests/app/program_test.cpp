@@ -1,7 +1,10 @@
-// The real program: automatic mode without a unit ends with status 2 and says why last.
+// The real program: automatic mode without a unit ends with status 2 and says why last; the
+// command line.
 
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -37,4 +40,57 @@ TEST(Program, EthernetModeWithAutomaticModeEndsTheSameWay)
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(journal_lines(result.journal),
               "message: " + kNoUnit + "\nresult: fail: " + kNoUnit + "\n");
+}
+
+namespace {
+
+struct CommandLineCase {
+    const char* program;
+    QStringList args;
+    int status;
+    std::string out; // the start of standard output
+    std::string err;
+};
+
+} // namespace
+
+// Handled before anything else: on a platform that does not exist, in an empty directory, any
+// window or application object would end the program with Qt's own complaint.
+TEST(Program, HelpVersionAndUnknownOptionsEndAtOnceWithoutAWindow)
+{
+    const CommandLineCase cases[] = {
+        {"kestrin", {"--version"}, 0, "kestrin 2.00\n", ""},
+        {"kestrin", {"--help"}, 0, "usage: kestrin [--help | --version]\n", ""},
+        {"kestrin", {"--frobnicate"}, 2, "", "kestrin: unknown option '--frobnicate' (see kestrin --help)\n"},
+        {"kestrin", {"--help", "auto.sld"}, 2, "", "kestrin: unknown option 'auto.sld' (see kestrin --help)\n"},
+        {"kestrin-unit-sim", {"--version"}, 0, "kestrin-unit-sim 2.00\n", ""},
+    };
+    for (const CommandLineCase& c : cases) {
+        SCOPED_TRACE(c.program + (" " + c.args.join(' ').toStdString()));
+        TempWorkDir dir;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("KESTRIN_UNATTENDED");
+        environment.insert("QT_QPA_PLATFORM", "no-such-platform");
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(QString::fromStdString(dir.path()));
+        process.start(QString(KESTRIN_BUILD_DIR "/") + c.program, c.args);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), c.status);
+        EXPECT_TRUE(process.readAllStandardOutput().toStdString().starts_with(c.out));
+        EXPECT_EQ(process.readAllStandardError().toStdString(), c.err);
+        EXPECT_TRUE(QDir(QString::fromStdString(dir.path())).isEmpty());
+    }
+}
+
+TEST(Program, HelpNamesTheEnvironmentAndTheExitStatuses)
+{
+    QProcess process;
+    process.start(KESTRIN_BUILD_DIR "/kestrin", {"--help"});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    const std::string help = process.readAllStandardOutput().toStdString();
+    for (const char* name : {"KESTRIN_UNATTENDED", "KESTRIN_ANSWERS", "KESTRIN_OPEN", "KESTRIN_COM<n>",
+                             "  2                     no unit was found\n"})
+        EXPECT_NE(help.find(name), std::string::npos) << name;
 }
