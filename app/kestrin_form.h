@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -216,6 +217,7 @@ public:
     void SerialDeviceLost();
     void leave_serial_link();
     bool VerifyPrompt(int n);
+    QString com_menu_tool_tip(int n) const;
     void SendBlockOnSerialPort(int32_t n, const char* bytes);
     void SendBlockOnSocket(int32_t n, const char* bytes);
     bool send_whole_block_on_socket(int32_t n, const char* bytes);
@@ -244,6 +246,7 @@ public:
     uint8_t keepalive_on = 1;
     char cmd_buf[400] = {};
     int32_t last_com = 0;
+    std::map<int, std::string> port_open_failures; // COM n -> why it last would not open
     uint8_t rx_capture_on = 0;
     char rx_buf[1000] = {};
     int32_t rx_len = 0;
