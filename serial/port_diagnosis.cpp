@@ -76,24 +76,16 @@ std::string program_of(const fs::path& process)
     return name.empty() ? "a program" : name;
 }
 
-std::string user_name(uid_t uid)
-{
-    char buffer[1024];
-    passwd entry {};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        return found->pw_name;
-    return std::to_string(uid);
-}
-
-std::string group_name(gid_t gid)
+// The name of a user or group id (getpwuid_r, getgrgid_r); the number when it has none.
+template <typename Entry, typename Id>
+std::string name_of(Id id, int (*lookup)(Id, Entry*, char*, size_t, Entry**), char* Entry::*name)
 {
     char buffer[4096];
-    group entry {};
-    group* found = nullptr;
-    if (::getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        return found->gr_name;
-    return std::to_string(gid);
+    Entry entry {};
+    Entry* found = nullptr;
+    if (lookup(id, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return found->*name;
+    return std::to_string(id);
 }
 
 }  // namespace
@@ -153,8 +145,8 @@ std::string why_open_failed(const std::string& path, int os_error)
     facts.exists = ::stat(path.c_str(), &st) == 0;
     if (facts.exists) {
         facts.mode = st.st_mode;
-        facts.owner = user_name(st.st_uid);
-        facts.group = group_name(st.st_gid);
+        facts.owner = name_of(st.st_uid, ::getpwuid_r, &passwd::pw_name);
+        facts.group = name_of(st.st_gid, ::getgrgid_r, &group::gr_name);
     }
     if (is_one_of(os_error, {EBUSY, EWOULDBLOCK}))
         facts.holders = device_holders(path);
