@@ -83,14 +83,3 @@ TEST(Program, HelpVersionAndUnknownOptionsEndAtOnceWithoutAWindow)
         EXPECT_TRUE(QDir(QString::fromStdString(dir.path())).isEmpty());
     }
 }
-
-TEST(Program, HelpNamesTheEnvironmentAndTheExitStatuses)
-{
-    QProcess process;
-    process.start(KESTRIN_BUILD_DIR "/kestrin", {"--help"});
-    ASSERT_TRUE(process.waitForFinished(30000));
-    const std::string help = process.readAllStandardOutput().toStdString();
-    for (const char* name : {"KESTRIN_UNATTENDED", "KESTRIN_ANSWERS", "KESTRIN_OPEN", "KESTRIN_COM<n>",
-                             "  2                     no unit was found\n"})
-        EXPECT_NE(help.find(name), std::string::npos) << name;
-}

@@ -1,17 +1,12 @@
-// Why a device would not open: the text for each failure, and the holders found in a process
-// tree laid out as /proc lays it out.
+// Why a device would not open: the text for each failure. (The holders found in /proc and the
+// facts of real devices: tests/link/port_reason_test.cpp.)
 
 #include "serial/port_diagnosis.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <cerrno>
-#include <fstream>
 #include <sys/stat.h>
-
-namespace fs = std::filesystem;
 
 TEST(PortDiagnosis, EachFailureSaysWhatHoldsTheDeviceAndWhatToDo)
 {
@@ -34,7 +29,6 @@ TEST(PortDiagnosis, EachFailureSaysWhatHoldsTheDeviceAndWhatToDo)
          "/dev/ttyUSB0 is held by another program: an exclusive open or a lock on the device holds it, and "
          "no process that this user may look into has it open."},
         {ENOENT, usb, "/dev/ttyUSB0 is gone: unplugged, or removed by its driver."},
-        {EIO, usb, "/dev/ttyUSB0 is gone: unplugged, or removed by its driver."},
         {ENOTTY, private_pty, "/tmp/com1 (/dev/pts/4) is not a serial device."},
         {EINVAL, usb, "/dev/ttyUSB0: Invalid argument."},
     };
@@ -44,30 +38,4 @@ TEST(PortDiagnosis, EachFailureSaysWhatHoldsTheDeviceAndWhatToDo)
     }
     EXPECT_EQ(why_open_failed("", EACCES), "");
     EXPECT_EQ(why_open_failed("/dev/ttyUSB0", 0), "");
-}
-
-TEST(PortDiagnosis, HoldersAreTheProcessesWithTheDeviceAmongTheirOpenFiles)
-{
-    QTemporaryDir tmp;
-    const fs::path root = tmp.path().toStdString();
-    const fs::path device = root / "device";
-    std::ofstream(device).put('x');
-    std::ofstream(root / "other").put('y');
-    const auto process = [&](const std::string& pid, const std::string& comm,
-                             const std::vector<fs::path>& files) {
-        fs::create_directories(root / "proc" / pid / "fd");
-        std::ofstream(root / "proc" / pid / "comm") << comm << "\n";
-        for (size_t fd = 0; fd < files.size(); ++fd)
-            fs::create_symlink(files[fd], root / "proc" / pid / "fd" / std::to_string(fd));
-    };
-    process("12", "minicom", {root / "other", device});
-    process("345", "cat", {root / "other"});
-    process("self", "kestrin", {device}); // not a process number
-    fs::create_directories(root / "proc" / "678"); // gone, or another user's: nothing to read
-
-    const std::vector<DeviceHolder> holders = device_holders(device.string(), root / "proc");
-    ASSERT_EQ(holders.size(), 1u);
-    EXPECT_EQ(holders[0].program, "minicom");
-    EXPECT_EQ(holders[0].pid, 12);
-    EXPECT_TRUE(device_holders((root / "absent").string(), root / "proc").empty());
 }

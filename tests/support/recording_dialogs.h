@@ -1,6 +1,6 @@
 #pragma once
-// A dialog seam for tests: records every dialog, status text and caller line in order and answers
-// questions, file dialogs and font dialogs from scripted lists (OK / Yes when a list is used up).
+// A dialog seam for tests: records every dialog and status text in order and answers questions,
+// file dialogs and font dialogs from scripted lists (OK / Yes when a list is used up).
 
 #include "app/dialogs.h"
 
@@ -15,7 +15,6 @@ public:
         std::vector<std::string> questions;  // "CAPTION: TEXT"
         std::vector<std::string> statuses;
         std::vector<std::string> details;    // of messages that have one
-        std::vector<std::string> callerLines; // "answer: ..", "progress: ..", "upload: ..", "result: .."
         std::vector<std::string> events;     // every entry above, in order, with its kind
         std::deque<bool> answers;            // true = OK / Yes
         std::deque<std::optional<std::string>> files;
@@ -71,25 +70,6 @@ public:
         s_.statuses.emplace_back(text);
         s_.events.push_back("status: " + std::string(text));
     }
-    void AnswerGiven(std::string_view answer) override { caller("answer: " + std::string(answer)); }
-    void ImageProgress(std::string_view file, int64_t sent, int64_t total) override
-    {
-        caller("progress: " + std::string(file) + " " + std::to_string(sent) + "/" +
-               std::to_string(total));
-    }
-    void UploadEnded(std::string_view file, std::string_view header, bool complete) override
-    {
-        caller("upload: " + std::string(file) + ": " + std::string(header) +
-               (complete ? " -> complete" : " -> incomplete"));
-    }
-    void RunEnded(std::string_view result) override { caller("result: " + std::string(result)); }
-
 private:
-    void caller(const std::string& line)
-    {
-        s_.callerLines.push_back(line);
-        s_.events.push_back(line);
-    }
-
     Shared& s_;
 };
