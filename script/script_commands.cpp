@@ -284,6 +284,7 @@ int TKestrinForm::cmd_LD(std::string_view)
                                          file_checksum, text_of(version_text)));
     pump_events();
     send_cmd();
+    image_announced(text_of(cmd_buf));
     sleep_ms(3000);
     pump_events();
     sleep_ms(1000);

@@ -96,9 +96,11 @@ void TKestrinForm::UploadButtonClick()
             dialogs().Message(this, "Error opening " + name + ".\r");
             ProgressForm->cancel_flag = 1;
             upload_idle = 1;
+            image_transfer_ended();
             return;
         }
         stream_image(image);
+        image_transfer_ended();
     }
     ProgressForm->HideProgressForm();
     ConfigMenu->menuAction()->setVisible(true);
@@ -169,6 +171,7 @@ void TKestrinForm::send_image_block(ImageFileReader& image, int32_t count)
         return;
     }
     SendByte(static_cast<int32_t>(got), buffer);
+    image_block_sent(static_cast<int32_t>(got));
     ProgressForm->StepIt();
     if (got < wanted) {
         dialogs().Message(this, "Error! Unable to read all " + std::to_string(file_length) +

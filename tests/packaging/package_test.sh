@@ -108,9 +108,11 @@ status=0
    KESTRIN_COM1="$scratch/com1" timeout 120 "$bin/kestrin" 2> "$scratch/journal") || status=$?
 cat "$scratch/journal"
 [ "$status" -eq 0 ] || fail "kestrin ended with status $status"
-noise=$(grep -Ev '^(message|question|status|open|font): ' "$scratch/journal" || true)
+noise=$(grep -Ev '^(message|detail|question|status|open|font|answer|progress|upload|result): ' \
+  "$scratch/journal" || true)
 [ -z "$noise" ] || fail "not a journal line: $noise"
 grep -qx 'status: SUCCESS. Reading script file complete' "$scratch/journal" ||
   fail "the script run did not succeed"
+[ "$(tail -n 1 "$scratch/journal")" = "result: pass" ] || fail "the journal does not end with result: pass"
 cmp "$run/demo-image.bin" "$scratch/saved/image-1.bin" || fail "the unit did not get the image"
 echo "package test passed"

@@ -90,9 +90,11 @@ TEST(QueryExample, RunsUnattendedWithTheAnswerGivenInAdvance)
     EXPECT_EQ(journal_lines(result.journal), "status: Established communication on COM 1\n"
                                              "status: Uploading file(s). Please wait....\n"
                                              "status: Reading script file. Please wait....\n"
+                                             "answer: Version 2.03\n"
                                              "question: Kestrin - Query: The unit runs an older "
                                              "version.\\rFlash Version 2.10 now? -> cancel\n"
                                              "message: Nothing was flashed.\n"
                                              "status: SUCCESS. Reading script file complete\n"
-                                             "status:  \n");
+                                             "status:  \n"
+                                             "result: pass\n");
 }

@@ -143,6 +143,19 @@ void PrintTo(const ImageChange& c, std::ostream* os) { *os << c.name; }
 
 const std::time_t kMeasuredTime = local_time(2003, 7, 4, 9, 5, 8);
 
+// Runs the script as the automatic mode does and returns the result an unattended caller would
+// read, once the exit status says the script failed.
+std::string scripted_run(UnitRun& run, const std::string& script)
+{
+    RunRecord& record = run.form().run_record;
+    record.ScriptStarted();
+    EXPECT_EQ(run.script(script), 1);
+    record.ScriptEnded();
+    const RunOutcome outcome = record.outcome();
+    EXPECT_EQ(outcome.status, kRunScriptFailed);
+    return outcome.result;
+}
+
 class ScriptImageChanges : public ::testing::TestWithParam<ImageChange> {};
 
 } // namespace
@@ -155,9 +168,9 @@ TEST_P(ScriptImageChanges, AreRefusedBeforeTheHeaderAndStopTheRun)
         if (text == "change")
             GetParam().change(run.fixture.dir);
     };
-    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"change\"\n"
-                         "_LD\n_DM \"never\"\n"),
-              1);
+    EXPECT_EQ(scripted_run(run, "_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_DM \"change\"\n"
+                                "_LD\n_DM \"never\"\n"),
+              "fail: Error! File image.bin has changed since its checksum was taken. Upload cancelled.");
     // The unit was asked for its prompt and told of no image: a line sent after the run reaches
     // it right after the probe.
     run.form().SendString("end\r");
@@ -205,7 +218,8 @@ TEST(ScriptUploadFailures, AnImageRewrittenDuringTheUploadLosesItsLastBlockAndSt
         file.close();
         set_write_time(path, kMeasuredTime);
     });
-    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"), 1);
+    EXPECT_EQ(scripted_run(run, "_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"),
+              "fail: Error! File image.bin changed during the upload. Upload cancelled.");
 
     // Five of the six blocks reached the unit, which still waits for the rest, so the three
     // carriage returns of the prompt check are image bytes to it.
@@ -334,7 +348,8 @@ TEST(ScriptUploadFailures, ALinkDroppedInTheMiddleOfTheImageStopsTheRun)
     TProgressForm& progress = *run.fixture.windows->ProgressForm;
     BlockHold hold(progress, 1, [&] { return progress.cancel_flag == 1; });
 
-    EXPECT_EQ(run.script("_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"), 1);
+    EXPECT_EQ(scripted_run(run, "_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_DM \"never\"\n"),
+              "fail: Error! File image.bin changed during the upload. Upload cancelled.");
 
     EXPECT_TRUE(hold.held());
     EXPECT_TRUE(run.sim().waitForEvent("dropped after 1000", std::chrono::seconds(10)));
