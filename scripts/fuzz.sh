@@ -20,7 +20,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_FU
 cmake --build build-fuzz -j "$(nproc)"
 
 failed=0
-for name in config_reader script_args reply_capture terminal_screen upload_header; do
+for name in config_reader script_args reply_capture terminal_screen upload_header journal_line; do
   # Inputs long enough for every rule of the target, short enough to run fast.
   case $name in
     config_reader) max_len=1024 ;;   # 29 setting lines, a 299-character line cut

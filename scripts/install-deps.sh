@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # the SQLite driver of Qt SQL: kestrin-station's records
+  libqt6sql6-sqlite
   # the free faces that stand in for the layout's Windows fonts
   fonts-liberation fonts-comic-neue
   # building and checking the Debian package

@@ -204,6 +204,16 @@ std::optional<std::string> com_device_path(int n)
     return com_device_path(n, process_environment(), DeviceTree{});
 }
 
+std::string serial_by_id_name(const std::string& path, const DeviceTree& tree)
+{
+    const std::string device = device_identity(path);
+    if (device.empty())
+        return {};
+    const UdevLinks ids = udev_links(tree, "by-id");
+    const auto id = link_to(ids, device);
+    return id == ids.end() ? std::string() : id->first;
+}
+
 std::string com_port_description(int n, const std::vector<std::string>& environment,
                                  const DeviceTree& tree)
 {
@@ -214,9 +224,8 @@ std::string com_port_description(int n, const std::vector<std::string>& environm
     const std::string device = device_identity(*path);
     if (device.empty())
         return description;
-    const UdevLinks ids = udev_links(tree, "by-id");
-    if (const auto id = link_to(ids, device); id != ids.end())
-        description += "\nby-id: " + id->first;
+    if (const std::string id = serial_by_id_name(*path, tree); !id.empty())
+        description += "\nby-id: " + id;
     const UdevLinks sockets = udev_links(tree, "by-path");
     if (const auto socket = link_to(sockets, device); socket != sockets.end())
         description += "\nsocket: " + socket->first;

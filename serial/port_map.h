@@ -51,6 +51,10 @@ std::vector<std::string> present_serial_devices(const DeviceTree& tree = {});
 std::optional<std::string> com_device_path(int n, const std::vector<std::string>& environment,
                                            const DeviceTree& tree);
 
+// The /dev/serial/by-id name (maker, model, serial number) of the device at `path`; empty when
+// udev gives none.
+std::string serial_by_id_name(const std::string& path, const DeviceTree& tree = {});
+
 // The COM n menu item's tool tip; empty when no port has that number.
 std::string com_port_description(int n);
 std::string com_port_description(int n, const std::vector<std::string>& environment,

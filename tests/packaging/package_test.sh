@@ -10,7 +10,8 @@
 #  3. From the package unpacked into a scratch root (dpkg -x), kestrin-unit-sim --help works, and
 #     kestrin runs the packaged example in unattended automatic mode against the packaged
 #     simulator: exit status 0, a journal of journal lines only that ends in success, and the
-#     unit received the image whole.
+#     unit received the image whole. Then kestrin-station flashes the same example headless as a
+#     one-unit station, finding the packaged kestrin beside it, and records the pass.
 # Usage: package_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1
@@ -28,7 +29,9 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 expected_files="bin/kestrin
+bin/kestrin-station
 bin/kestrin-unit-sim
+share/applications/kestrin-station.desktop
 share/applications/kestrin.desktop
 share/doc/kestrin/changelog.gz
 share/doc/kestrin/copyright
@@ -36,6 +39,7 @@ share/doc/kestrin/examples/LoaderDefault.ini
 share/doc/kestrin/examples/demo-image.bin
 share/doc/kestrin/examples/demo.sld
 share/icons/hicolor/scalable/apps/kestrin.svg
+share/man/man1/kestrin-station.1.gz
 share/man/man1/kestrin-unit-sim.1.gz
 share/man/man1/kestrin.1.gz"
 
@@ -46,10 +50,12 @@ cmake --install "$build" --prefix "$scratch/prefix" > /dev/null
 installed=$(files_under "$scratch/prefix")
 [ "$installed" = "$expected_files" ] || fail "installed files differ:
 $(diff <(echo "$expected_files") <(echo "$installed") || true)"
-[ -x "$scratch/prefix/bin/kestrin" ] && [ -x "$scratch/prefix/bin/kestrin-unit-sim" ] ||
+[ -x "$scratch/prefix/bin/kestrin" ] && [ -x "$scratch/prefix/bin/kestrin-station" ] &&
+  [ -x "$scratch/prefix/bin/kestrin-unit-sim" ] ||
   fail "programs are not executable"
 if command -v desktop-file-validate > /dev/null; then
   desktop-file-validate "$scratch/prefix/share/applications/kestrin.desktop"
+  desktop-file-validate "$scratch/prefix/share/applications/kestrin-station.desktop"
 else
   echo "desktop-file-validate not installed: desktop entry not validated"
 fi
@@ -60,7 +66,7 @@ for page in "$scratch"/prefix/share/man/man1/*.gz "$scratch/prefix/share/doc/kes
     fail "$(basename "$page") is not compressed with gzip -n: header $header"
 done
 if command -v man > /dev/null; then
-  for page in kestrin kestrin-unit-sim; do
+  for page in kestrin kestrin-station kestrin-unit-sim; do
     warnings=$(MANWIDTH=80 man --warnings=all -l "$scratch/prefix/share/man/man1/$page.1.gz" 2>&1 > /dev/null)
     [ -z "$warnings" ] || fail "$page.1: $warnings"
   done
@@ -76,7 +82,7 @@ echo "== cpack -G DEB"
 deb="$scratch/package/kestrin_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$scratch/package")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 fonts-liberation fonts-comic-neue; do
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite fonts-liberation fonts-comic-neue; do
   [[ ",$depends," =~ [,\ ]$needed[,\ ] ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg -x "$deb" "$scratch/root"
@@ -94,6 +100,7 @@ fi
 echo "== the packaged programs"
 bin="$scratch/root/usr/bin"
 "$bin/kestrin-unit-sim" --help | grep -q '^usage: kestrin-unit-sim' || fail "kestrin-unit-sim --help"
+"$bin/kestrin-station" --version | grep -qx "kestrin-station $version" || fail "kestrin-station --version"
 
 run="$scratch/run"
 mkdir "$run"
@@ -115,4 +122,14 @@ grep -qx 'status: SUCCESS. Reading script file complete' "$scratch/journal" ||
   fail "the script run did not succeed"
 [ "$(tail -n 1 "$scratch/journal")" = "result: pass" ] || fail "the journal does not end with result: pass"
 cmp "$run/demo-image.bin" "$scratch/saved/image-1.bin" || fail "the unit did not get the image"
+
+printf '[units]\nU1=%s\n' "$scratch/com1" > "$run/station.ini"
+status=0
+(cd "$run" && env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR timeout 120 \
+   "$bin/kestrin-station" --headless station.ini > "$scratch/station.out" 2>&1) || status=$?
+cat "$scratch/station.out"
+[ "$status" -eq 0 ] || fail "kestrin-station ended with status $status"
+grep -q '^U1 pass ' "$scratch/station.out" || fail "the station did not report the pass"
+cmp "$run/demo-image.bin" "$scratch/saved/image-2.bin" || fail "the unit did not get the image from the station"
+[ -f "$run/records.sqlite" ] || fail "the station wrote no records"
 echo "package test passed"

@@ -1,0 +1,238 @@
+// The real kestrin-station, headless, running the real kestrin against simulated units on
+// pseudo-terminals.
+//
+// One line of six units and a missing device: one refuses loader mode, one is silent, one drops
+// its link in the middle of the image. Then --only on the failed ones after they are fixed. And a
+// station of one unit that never ends (time_limit), a bad station file and configuration, the
+// CSV export and the command line.
+
+#include "tests/support/temp_dir.h"
+#include "tests/unit-sim/sim_process.h"
+#include "tools/station/records.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+struct StationResult {
+    int exit_code = -1;
+    std::string out, err;
+};
+
+StationResult run_station(const std::string& dir, const QStringList& args)
+{
+    QProcess process;
+    process.setWorkingDirectory(QString::fromStdString(dir));
+    process.start(KESTRIN_BUILD_DIR "/kestrin-station", args);
+    StationResult result;
+    if (!process.waitForFinished(400000))
+        process.kill();
+    process.waitForFinished(5000);
+    result.exit_code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+std::string file_text(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The lines of one unit's changes, before the empty line that opens the table.
+std::vector<std::string> lines_of_unit(const std::string& out, const std::string& unit)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : lines_of(out.substr(0, out.find("\n\n"))))
+        if (line.starts_with(unit + " "))
+            lines.push_back(line.substr(unit.size() + 1));
+    return lines;
+}
+
+std::vector<FlashRecord> all_records(const std::string& path)
+{
+    QString error;
+    const auto store = open_record_store(path, error);
+    std::optional<std::vector<FlashRecord>> all = store ? store->readAll() : std::nullopt;
+    EXPECT_TRUE(all) << error.toStdString();
+    return all.value_or(std::vector<FlashRecord>{});
+}
+
+// The upload: line that the unit's header event describes.
+std::string upload_line_of(SimProcess& sim)
+{
+    const auto header = sim.waitForEvent("header", std::chrono::seconds(5));
+    if (!header)
+        return "(no header)";
+    std::string fields;
+    std::istringstream in(header->substr(7));
+    for (std::string field; in >> field;)
+        fields += (fields.empty() ? "" : " ") + field.substr(field.find('=') + 1);
+    return "upload: image.bin: " + fields + " -> complete\n";
+}
+
+std::string station_folder(const TempWorkDir& dir, const std::string& script)
+{
+    dir.write("LoaderDefault.ini", "Port=COM2\nBaud=115200\nDataBits=8\nParity=0\nStopBits=1\nScript=flash.sld\n"
+                                   "Reserved=\nMode=Automatic\n");
+    dir.write("flash.sld", script);
+    std::string image(6000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>(i * 7 % 253);
+    return dir.write("image.bin", image);
+}
+
+const std::string kFlashScript = "_TC \"^M\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LD\n_FI\n";
+
+std::unique_ptr<SimProcess> sim_at(const TempWorkDir& dir, const std::string& unit, std::vector<std::string> faults)
+{
+    std::vector<std::string> args{"--pty", dir.path(unit + ".tty"), "--save-dir", dir.path(unit + "-saved")};
+    args.insert(args.end(), faults.begin(), faults.end());
+    auto sim = std::make_unique<SimProcess>(args);
+    EXPECT_TRUE(sim->started()) << sim->errors();
+    return sim;
+}
+
+} // namespace
+
+TEST(StationProgram, ALineOfUnitsThenTheFailedOnesAgain)
+{
+    TempWorkDir dir;
+    const std::string image = file_text(station_folder(dir, kFlashScript));
+    std::map<std::string, std::unique_ptr<SimProcess>> sims;
+    for (const std::string unit : {"U1", "U5", "U6"})
+        sims[unit] = sim_at(dir, unit, {});
+    sims["U2"] = sim_at(dir, "U2", {"--normal-only"});
+    sims["U3"] = sim_at(dir, "U3", {"--silent"});
+    sims["U4"] = sim_at(dir, "U4", {"--drop-after", "2500", "--baud", "115200"});
+    std::string units = "[station]\nname=Line T\n[units]\n";
+    for (const std::string unit : {"U1", "U2", "U3", "U4", "U5", "U6", "U7"})
+        units += unit + "=" + dir.path(unit + ".tty") + "\n";
+    dir.write("line.ini", units);
+    setenv("KESTRIN_COM1", "/dev/null", 1); // the station's own mapping must not reach its units
+    const StationResult first = run_station(dir.path(), {"--headless", "line.ini"});
+    unsetenv("KESTRIN_COM1");
+
+    EXPECT_EQ(first.exit_code, 1) << first.out << first.err;
+    std::map<std::string, FlashRecord> records;
+    for (FlashRecord& r : all_records(dir.path("records.sqlite")))
+        records[r.unit.toStdString()] = std::move(r);
+    ASSERT_EQ(records.size(), 7u) << first.out;
+    for (const std::string unit : {"U1", "U5", "U6"}) {
+        const FlashRecord& r = records.at(unit);
+        EXPECT_TRUE(r.passed) << unit << ": " << r.journal.toStdString();
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_EQ(r.uploads.toStdString(), upload_line_of(*sims[unit])) << unit;
+        EXPECT_EQ(file_text(dir.path(unit + "-saved/image-1.bin")), image) << unit;
+        EXPECT_TRUE(r.journal.endsWith("result: pass\n")) << unit;
+        EXPECT_EQ(lines_of_unit(first.out, unit).back().substr(0, 5), "pass ");
+    }
+    // A unit that refuses loader mode, a silent one (its port opens, the script's first command
+    // gets no answer) and one that drops its link fail their script; each reason is the one of
+    // the journal's last line.
+    for (const std::string unit : {"U2", "U3", "U4"}) {
+        const FlashRecord& r = records.at(unit);
+        EXPECT_FALSE(r.passed) << unit;
+        EXPECT_EQ(r.exit_status, 1) << unit << ": " << r.journal.toStdString();
+        EXPECT_FALSE(r.reason.isEmpty()) << unit;
+        EXPECT_TRUE(r.journal.endsWith("result: fail: " + r.reason + "\n")) << unit << ": " << r.journal.toStdString();
+        EXPECT_EQ(lines_of_unit(first.out, unit).back(), "fail: " + r.reason.toStdString());
+    }
+    EXPECT_EQ(records.at("U2").reason, "Error! Unit not in Loader Mode! Exiting script");
+    EXPECT_EQ(records.at("U3").reason, "Error! Unable to get response from unit(_TC)! Exiting script");
+    EXPECT_EQ(records.at("U7").reason.toStdString(), "no such device: " + dir.path("U7.tty"));
+    EXPECT_EQ(records.at("U7").exit_status, std::nullopt);
+    EXPECT_NE(first.out.find("\n3 passed, 4 failed, 0 running\nrecords: " + dir.path("records.sqlite") + "\n"),
+              std::string::npos)
+        << first.out;
+    const QStringList batches = QDir(QString::fromStdString(dir.path("runs"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(batches.size(), 1);
+    for (const auto& [unit, record] : records)
+        EXPECT_EQ(file_text(dir.path("runs/" + batches.front().toStdString() + "/" + unit + ".log")),
+                  record.journal.toStdString())
+            << unit;
+
+    // Fixed: the three units answer as they should, and the missing device is there.
+    for (const std::string unit : {"U2", "U3", "U4"}) {
+        sims[unit]->stop();
+        sims[unit] = sim_at(dir, unit, {});
+    }
+    sims["U7"] = sim_at(dir, "U7", {});
+    const StationResult again = run_station(dir.path(), {"--headless", "line.ini", "--only", "U2,U3,U4,U7"});
+    EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+    EXPECT_TRUE(lines_of_unit(again.out, "U1").empty());
+    const std::vector<FlashRecord> after = all_records(dir.path("records.sqlite"));
+    ASSERT_EQ(after.size(), 11u);
+    for (std::size_t i = 7; i < after.size(); ++i) {
+        EXPECT_TRUE(after[i].passed) << after[i].unit.toStdString() << ": " << after[i].journal.toStdString();
+        EXPECT_EQ(file_text(dir.path(after[i].unit.toStdString() + "-saved/image-1.bin")), image);
+    }
+    EXPECT_NE(again.out.find("\n4 passed, 0 failed, 0 running\n"), std::string::npos) << again.out;
+}
+
+TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
+{
+    TempWorkDir dir;
+    station_folder(dir, "_WP\n_FI\n");
+    const auto hung = sim_at(dir, "T1", {"--quiet-after", "1"}); // answers the start-up probe only
+    dir.write("one.ini", "[station]\nname=Bench, \"T\"\ntime_limit=2\n[units]\nT1=" + dir.path("T1.tty") + "\n");
+    const StationResult limited = run_station(dir.path(), {"--headless", "one.ini"});
+    EXPECT_EQ(limited.exit_code, 1) << limited.out << limited.err;
+    EXPECT_EQ(lines_of_unit(limited.out, "T1").back(), "fail: time limit of 2 s reached");
+
+    const StationResult exported = run_station(dir.path(), {"--export-csv", "out.csv", "one.ini"});
+    EXPECT_EQ(exported.exit_code, 0) << exported.err;
+    EXPECT_EQ(exported.out, "1 records written to out.csv\n");
+    const std::string csv = file_text(dir.path("out.csv"));
+    const std::string header =
+        "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,answers,journal\r\n";
+    EXPECT_EQ(csv.substr(0, header.size()), header);
+    const std::string first_fields = "1,\"Bench, \"\"T\"\"\",T1," + dir.path("T1.tty") + ",,";
+    EXPECT_EQ(csv.substr(header.size(), first_fields.size()), first_fields);
+    EXPECT_NE(csv.find(",fail,,time limit of 2 s reached,,,\""), std::string::npos) << csv;
+    EXPECT_TRUE(csv.ends_with("station: time limit of 2 s reached\n\"\r\n")) << csv;
+
+    struct Refused {
+        QStringList args;
+        std::string message;
+    };
+    dir.write("bad.ini", "[station]\nparallel=lots\n[units]\nA1=/dev/null\n");
+    QDir().mkpath(QString::fromStdString(dir.path("manual")));
+    dir.write("manual/LoaderDefault.ini", "Port=COM1\nBaud=115200\n");
+    dir.write("manual/m.ini", "[units]\nA1=/dev/null\n");
+    for (const Refused& r : std::vector<Refused>{
+             {{"--headless", "bad.ini"}, "bad.ini line 2: parallel must be a whole number from 1 to 128"},
+             {{"--headless", "manual/m.ini"},
+              dir.path("manual/LoaderDefault.ini") +
+                  " setting line 8 (missing): automatic mode is not selected; the station needs Mode=Automatic"},
+             {{"--headless", "one.ini", "--only", "T1,T9"}, "--only: no unit T9 in one.ini"},
+             {{"--export-csv", "x.csv", "bad.ini"}, "bad.ini line 2: parallel must be a whole number from 1 to 128"},
+             {{"--headless"}, "which station file? (see kestrin-station --help)"},
+             {{"--fast", "one.ini"}, "Unknown option 'fast'."},
+         }) {
+        const StationResult refused = run_station(dir.path(), r.args);
+        EXPECT_EQ(refused.exit_code, 2) << r.message;
+        EXPECT_EQ(refused.err, "kestrin-station: " + r.message + "\n");
+        EXPECT_EQ(refused.out, "");
+    }
+    EXPECT_EQ(all_records(dir.path("records.sqlite")).size(), 1u);
+}

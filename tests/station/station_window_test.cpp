@@ -1,0 +1,78 @@
+// The station window on the offscreen platform: the table's rows, colours and totals after a
+// run, Run failed again, and a unit's journal on double-click.
+
+#include "fake_station.h"
+#include "tools/station/station_window.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString cell(const StationWindow& window, int row, int column, int role = Qt::DisplayRole)
+{
+    return window.model()->index(row, column).data(role).toString();
+}
+
+QPushButton* button(const StationWindow& window, const QString& text)
+{
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(StationWindow, RowsColoursAndTotalsFollowTheRuns)
+{
+    FakeStation fake;
+    StationWindow window([](const std::string&, QString&) { return std::unique_ptr<Station>(); });
+    window.setStation(fake.make({{"A1", "pass"}, {"A2", "fail"}, {"A3", ""}}, 16, 60));
+    window.show();
+    Station& station = *window.station();
+    ASSERT_TRUE(run_until_idle(station, [&] { QTest::mouseClick(button(window, "&Start"), Qt::LeftButton); }));
+    window.model()->refresh();
+
+    using M = UnitTableModel;
+    EXPECT_EQ(window.model()->rowCount(), 3);
+    EXPECT_EQ(cell(window, 0, M::UnitColumn), "A1");
+    EXPECT_EQ(cell(window, 0, M::PortColumn).toStdString(), fake.device("A1"));
+    EXPECT_EQ(cell(window, 0, M::ProgressColumn), "4000/4000");
+    EXPECT_EQ(window.model()->index(0, M::ProgressColumn).data(M::ProgressRole).toDouble(), 1.0);
+    EXPECT_EQ(cell(window, 0, M::ResultColumn), "PASS");
+    EXPECT_EQ(cell(window, 1, M::StateColumn), "Error! Unit \"A\" refused, twice");
+    EXPECT_EQ(cell(window, 1, M::ResultColumn), "FAIL");
+    EXPECT_EQ(cell(window, 2, M::StateColumn).toStdString(), "no such device: " + fake.device("A3"));
+    EXPECT_FALSE(window.model()->index(2, M::ProgressColumn).data(M::ProgressRole).isValid());
+    const QColor green = window.model()->index(0, M::UnitColumn).data(Qt::BackgroundRole).value<QColor>();
+    const QColor red = window.model()->index(1, M::TimeColumn).data(Qt::BackgroundRole).value<QColor>();
+    EXPECT_GT(green.green(), green.red());
+    EXPECT_GT(red.red(), red.green());
+    EXPECT_EQ(window.model()->index(2, M::PortColumn).data(Qt::BackgroundRole).value<QColor>(), red);
+    const QFont result_font = window.model()->index(0, M::ResultColumn).data(Qt::FontRole).value<QFont>();
+    EXPECT_TRUE(result_font.bold());
+    EXPECT_GE(result_font.pointSizeF(), 2 * QApplication::font().pointSizeF());
+    EXPECT_EQ(window.totalsText(), "1 passed, 2 failed, 0 running");
+
+    fake.setMode("A2", "pass");
+    ASSERT_TRUE(run_until_idle(station, [&] { QTest::mouseClick(button(window, "Run &failed again"), Qt::LeftButton); }));
+    window.model()->refresh();
+    EXPECT_EQ(cell(window, 1, M::ResultColumn), "PASS");
+    EXPECT_EQ(cell(window, 2, M::ResultColumn), "FAIL");
+    EXPECT_EQ(window.totalsText(), "2 passed, 1 failed, 0 running");
+
+    const QRect a2 = window.table()->visualRect(window.model()->index(1, M::UnitColumn));
+    QTest::mouseClick(window.table()->viewport(), Qt::LeftButton, {}, a2.center());
+    QTest::mouseDClick(window.table()->viewport(), Qt::LeftButton, {}, a2.center());
+    QDialog* journal = window.findChild<QDialog*>();
+    ASSERT_NE(journal, nullptr);
+    EXPECT_EQ(journal->windowTitle(), "Journal of A2");
+    EXPECT_EQ(journal->findChild<QPlainTextEdit*>()->toPlainText().toStdString(), station.unit(1).journal());
+    EXPECT_TRUE(station.unit(1).journal().ends_with("result: pass\n"));
+}

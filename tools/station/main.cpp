@@ -1,0 +1,149 @@
+// kestrin-station: flashes many units at once, one unattended kestrin per unit, with a pass/fail
+// table and a record of every flash.
+//
+//   kestrin-station [STATION.ini]                       the window
+//   kestrin-station --headless STATION.ini [--only A1,A3]   one run, reported on standard output
+//   kestrin-station --export-csv FILE STATION.ini       the records as CSV
+//
+// Exit status: 0 every unit passed (or the export was written), 1 a unit failed (or the export
+// could not be written), 2 the command line, the station file or its configuration is unusable.
+
+#include "tools/station/headless.h"
+#include "tools/station/station.h"
+#include "tools/station/station_window.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kUnusable = 2;
+
+struct Options {
+    QCommandLineOption headless{"headless", "Run the units once without a window and report on standard output."};
+    QCommandLineOption only{"only", "With --headless: run only these units (comma-separated names).", "UNITS"};
+    QCommandLineOption export_csv{"export-csv", "Write the station's records to FILE as CSV and exit.", "FILE"};
+};
+
+int unusable(const QString& message)
+{
+    std::fprintf(stderr, "kestrin-station: %s\n", qPrintable(message));
+    return kUnusable;
+}
+
+// The rows of the units named in `names`, or the message naming one that is not there.
+std::optional<std::vector<int>> rows_of(const Station& station, const QString& names, QString& error)
+{
+    std::vector<int> rows;
+    for (const QString& name : names.split(',', Qt::SkipEmptyParts)) {
+        const int row = station.rowOf(name.trimmed().toStdString());
+        if (row < 0) {
+            error = "--only: no unit " + name.trimmed() + " in " + QString::fromStdString(station.settings().file);
+            return std::nullopt;
+        }
+        if (std::find(rows.begin(), rows.end(), row) == rows.end())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+int export_csv(const QString& csv_path, const std::string& station_path)
+{
+    const StationFileResult station = read_station_file(station_path);
+    if (!station.settings)
+        return unusable(QString::fromStdString(station.error));
+    QString error;
+    const std::unique_ptr<RecordStore> records = open_record_store(station.settings->records, error);
+    const auto all = records ? records->readAll() : std::nullopt;
+    if (!all)
+        return unusable("records: " + (records ? records->error() : error));
+    QFile out(csv_path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || !write_records_csv(*all, out) || !out.flush()) {
+        std::fprintf(stderr, "kestrin-station: %s: %s\n", qPrintable(csv_path), qPrintable(out.errorString()));
+        return 1;
+    }
+    std::printf("%zu records written to %s\n", all->size(), qPrintable(csv_path));
+    return 0;
+}
+
+int headless(const std::string& station_path, const QString& only)
+{
+    QString error;
+    const std::unique_ptr<Station> station = make_station(station_path, error);
+    if (!station)
+        return unusable(error);
+    std::vector<int> rows;
+    if (only.isEmpty()) {
+        for (int row = 0; row < station->unitCount(); ++row)
+            rows.push_back(row);
+    } else if (auto named = rows_of(*station, only, error)) {
+        rows = std::move(*named);
+    } else {
+        return unusable(error);
+    }
+    return run_headless(*station, rows, stdout);
+}
+
+int window(const QStringList& positional)
+{
+    StationWindow window(make_station);
+    if (!positional.isEmpty()) {
+        QString error;
+        std::unique_ptr<Station> station = make_station(positional.front().toStdString(), error);
+        if (!station)
+            return unusable(error);
+        window.setStation(std::move(station));
+    }
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    Options options;
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Flashes many units at once: one unattended kestrin per unit, a pass/fail "
+                                     "table, and a record of every flash.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({options.headless, options.only, options.export_csv});
+    parser.addPositionalArgument("STATION.ini", "The station file.", "[STATION.ini]");
+
+    if (!parser.parse(arguments))
+        return unusable(parser.errorText());
+    // Headless runs, exports, help and version need no display: they get a core application only.
+    const bool windowless = parser.isSet(options.headless) || parser.isSet(options.export_csv) ||
+                            parser.isSet("help") || parser.isSet("help-all") || parser.isSet("version");
+    std::unique_ptr<QCoreApplication> app = windowless ? std::make_unique<QCoreApplication>(argc, argv)
+                                                       : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName("kestrin-station");
+    QCoreApplication::setApplicationVersion(KESTRIN_VERSION);
+    if (parser.isSet("help") || parser.isSet("help-all"))
+        parser.showHelp(0);
+    if (parser.isSet("version"))
+        parser.showVersion();
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return unusable("one station file at most (see kestrin-station --help)");
+    if (parser.isSet(options.export_csv) || parser.isSet(options.headless)) {
+        if (positional.isEmpty())
+            return unusable("which station file? (see kestrin-station --help)");
+        if (parser.isSet(options.export_csv))
+            return export_csv(parser.value(options.export_csv), positional.front().toStdString());
+        return headless(positional.front().toStdString(), parser.value(options.only));
+    }
+    if (parser.isSet(options.only))
+        return unusable("--only goes with --headless");
+    return window(positional);
+}

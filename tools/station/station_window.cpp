@@ -1,0 +1,166 @@
+#include "tools/station/station_window.h"
+
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
+    : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
+      table_(new QTableView), totals_(new QLabel)
+{
+    setWindowTitle("Kestrin station");
+    buildMenu();
+    table_->setModel(model_);
+    table_->setItemDelegateForColumn(UnitTableModel::ProgressColumn, new ProgressDelegate(table_));
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::StateColumn, QHeaderView::Stretch);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ProgressColumn, QHeaderView::Fixed);
+    table_->setColumnWidth(UnitTableModel::ProgressColumn, 220);
+    table_->setColumnWidth(UnitTableModel::ResultColumn, 140);
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() * 2 + 8);
+    connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { showJournal(index.row()); });
+
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(buildButtons());
+    layout->addWidget(table_);
+    setCentralWidget(central);
+    statusBar()->addWidget(totals_, 1);
+    connect(model_, &UnitTableModel::refreshed, this, [this] {
+        updateTotals();
+        updateButtons();
+    });
+    connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &StationWindow::updateButtons);
+    resize(900, 560);
+    setStation(nullptr);
+}
+
+StationWindow::~StationWindow()
+{
+    model_->setStation(nullptr);
+}
+
+void StationWindow::buildMenu()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction("&Open station...", QKeySequence::Open, this, &StationWindow::openStation);
+    file->addSeparator();
+    file->addAction("&Quit", QKeySequence::Quit, this, &QWidget::close);
+}
+
+QWidget* StationWindow::buildButtons()
+{
+    auto* buttons = new QWidget;
+    auto* row = new QHBoxLayout(buttons);
+    row->setContentsMargins(0, 0, 0, 0);
+    start_ = new QPushButton("&Start");
+    stop_ = new QPushButton("S&top");
+    start_failed_ = new QPushButton("Run &failed again");
+    start_unit_ = new QPushButton("Start &unit");
+    start_unit_->setToolTip("Start the selected unit alone, for example after putting a new unit on its fixture");
+    for (QPushButton* button : {start_, stop_, start_failed_, start_unit_})
+        row->addWidget(button);
+    row->addStretch();
+    connect(start_, &QPushButton::clicked, this, [this] { station_->startAll(); });
+    connect(stop_, &QPushButton::clicked, this, [this] { station_->stop(); });
+    connect(start_failed_, &QPushButton::clicked, this, [this] { station_->startFailed(); });
+    connect(start_unit_, &QPushButton::clicked, this, [this] {
+        if (const int selected = selectedRow(); selected >= 0)
+            station_->start({selected});
+    });
+    return buttons;
+}
+
+void StationWindow::setStation(std::unique_ptr<Station> station)
+{
+    model_->setStation(station.get());
+    station_ = std::move(station);
+    if (station_) {
+        setWindowTitle("Kestrin station - " + QString::fromStdString(station_->settings().name));
+        connect(station_.get(), &Station::idle, this, &StationWindow::updateButtons);
+    }
+    updateTotals();
+    updateButtons();
+}
+
+void StationWindow::openStation()
+{
+    if (station_ && station_->busy()) {
+        QMessageBox::information(this, windowTitle(), "Stop the running units before opening another station.");
+        return;
+    }
+    const QString path = QFileDialog::getOpenFileName(this, "Open station", {}, "Station files (*.ini);;All files (*)");
+    if (path.isEmpty())
+        return;
+    QString error;
+    std::unique_ptr<Station> station = make_station_(path.toStdString(), error);
+    if (!station) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), error, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return;
+    }
+    setStation(std::move(station));
+}
+
+void StationWindow::showJournal(int row)
+{
+    if (!station_ || row < 0 || row >= station_->unitCount())
+        return;
+    const UnitRun& run = station_->unit(row);
+    auto* dialog = new QDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle("Journal of " + QString::fromStdString(run.unit().name));
+    auto* text = new QPlainTextEdit(QString::fromStdString(run.journal()));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(text);
+    dialog->resize(760, 480);
+    dialog->show();
+}
+
+void StationWindow::closeEvent(QCloseEvent* event)
+{
+    if (station_ && station_->busy() &&
+        QMessageBox::question(this, windowTitle(), "Units are still running. Stop them and quit?") !=
+            QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void StationWindow::updateTotals()
+{
+    totals_->setText(station_ ? totals_text(station_->totals()) : "No station: File > Open station");
+}
+
+void StationWindow::updateButtons()
+{
+    const bool has = station_ != nullptr;
+    const int row = selectedRow();
+    start_->setEnabled(has);
+    stop_->setEnabled(has && station_->busy());
+    start_failed_->setEnabled(has && station_->totals().failed > 0);
+    start_unit_->setEnabled(has && row >= 0 && !station_->unit(row).isActive() &&
+                            station_->unit(row).state() != UnitState::Waiting);
+}
+
+int StationWindow::selectedRow() const
+{
+    const QModelIndexList rows = table_->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The station's window: the unit table, the buttons that start and stop units, and the totals.
+//
+// Start runs every unit; Stop stops them all (waiting units do not start); Run failed again
+// starts the failed ones; Start unit starts the selected row alone (the operator has put a new
+// unit on that fixture). The status bar shows the totals ("8 passed, 1 failed, 3 running"),
+// updated with the table. Double-clicking a row shows that unit's journal of its last run.
+// File > Open station reads another station file when no unit runs.
+//
+// Nothing here blocks: the runs are QProcess children whose output arrives as events, and the
+// table coalesces their changes (see unit_table.h). All on the user-interface thread.
+
+#include "tools/station/station.h"
+#include "tools/station/unit_table.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTableView>
+
+#include <functional>
+#include <memory>
+
+// Makes the station of a station file, or gives the message why it cannot be made.
+using StationMaker = std::function<std::unique_ptr<Station>(const std::string& path, QString& error)>;
+
+class StationWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit StationWindow(StationMaker make_station, QWidget* parent = nullptr);
+    ~StationWindow() override;
+
+    void setStation(std::unique_ptr<Station> station);
+    Station* station() const { return station_.get(); }
+    QTableView* table() const { return table_; }
+    UnitTableModel* model() const { return model_; }
+    QString totalsText() const { return totals_->text(); }
+
+    void openStation();
+    void showJournal(int row);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenu();
+    QWidget* buildButtons();
+    void updateTotals();
+    void updateButtons();
+    int selectedRow() const;
+
+    StationMaker make_station_;
+    std::unique_ptr<Station> station_;
+    UnitTableModel* model_;
+    QTableView* table_;
+    QLabel* totals_;
+    QPushButton* start_;
+    QPushButton* stop_;
+    QPushButton* start_failed_;
+    QPushButton* start_unit_;
+};

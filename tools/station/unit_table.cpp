@@ -1,0 +1,153 @@
+#include "tools/station/unit_table.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QFont>
+#include <QPainter>
+#include <QStyleOptionProgressBar>
+
+namespace {
+
+const QColor kPassedRow(200, 240, 200);
+const QColor kFailedRow(245, 195, 195);
+const QColor kPassedText(0, 120, 0);
+const QColor kFailedText(190, 0, 0);
+
+QString seconds_text(double seconds)
+{
+    return QString::number(seconds, 'f', 1) + " s";
+}
+
+} // namespace
+
+UnitTableModel::UnitTableModel(QObject* parent) : QAbstractTableModel(parent)
+{
+    refresh_timer_.setInterval(kRefreshMs);
+    connect(&refresh_timer_, &QTimer::timeout, this, &UnitTableModel::refresh);
+}
+
+void UnitTableModel::setStation(const Station* station)
+{
+    beginResetModel();
+    disconnect(station_connection_);
+    station_ = station;
+    first_changed_ = last_changed_ = -1;
+    if (station_)
+        station_connection_ = connect(station_, &Station::unitChanged, this, &UnitTableModel::noteChanged);
+    endResetModel();
+    refresh_timer_.start();
+}
+
+int UnitTableModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() || !station_ ? 0 : station_->unitCount();
+}
+
+int UnitTableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+void UnitTableModel::noteChanged(int row)
+{
+    first_changed_ = first_changed_ < 0 ? row : std::min(first_changed_, row);
+    last_changed_ = std::max(last_changed_, row);
+}
+
+void UnitTableModel::refresh()
+{
+    if (!station_)
+        return;
+    if (station_->busy()) {
+        for (int row = 0; row < station_->unitCount(); ++row)
+            if (station_->unit(row).isActive())
+                emit dataChanged(index(row, TimeColumn), index(row, TimeColumn));
+    }
+    if (first_changed_ < 0)
+        return;
+    emit dataChanged(index(first_changed_, 0), index(last_changed_, ColumnCount - 1));
+    first_changed_ = last_changed_ = -1;
+    emit refreshed();
+}
+
+QVariant UnitTableModel::display(const UnitRun& run, int column) const
+{
+    switch (column) {
+    case UnitColumn:
+        return QString::fromStdString(run.unit().name);
+    case PortColumn:
+        return QString::fromStdString(run.unit().device);
+    case StateColumn:
+        return run.state() == UnitState::Uploading ? "uploading " + QString::fromStdString(run.progressFile())
+               : run.state() == UnitState::Failed  ? QString::fromStdString(run.reason())
+                                                   : QString::fromStdString(state_text(run));
+    case ProgressColumn:
+        return run.progressTotal() > 0 ? QString("%1/%2").arg(run.progressSent()).arg(run.progressTotal()) : QString();
+    case ResultColumn:
+        return run.state() == UnitState::Passed ? "PASS" : run.state() == UnitState::Failed ? "FAIL" : QString();
+    case TimeColumn:
+        return run.state() == UnitState::Idle || run.state() == UnitState::Waiting ? QString()
+                                                                                   : seconds_text(run.seconds());
+    }
+    return {};
+}
+
+QVariant UnitTableModel::data(const QModelIndex& index, int role) const
+{
+    if (!station_ || !index.isValid() || index.row() >= station_->unitCount())
+        return {};
+    const UnitRun& run = station_->unit(index.row());
+    const bool passed = run.state() == UnitState::Passed, failed = run.state() == UnitState::Failed;
+    switch (role) {
+    case Qt::DisplayRole:
+        return display(run, index.column());
+    case Qt::ToolTipRole:
+        return index.column() == StateColumn ? display(run, index.column()) : QVariant();
+    case ProgressRole:
+        return run.progressTotal() > 0 ? QVariant(static_cast<double>(run.progressSent()) /
+                                                  static_cast<double>(run.progressTotal()))
+                                       : QVariant();
+    case Qt::BackgroundRole:
+        return passed ? QVariant(kPassedRow) : failed ? QVariant(kFailedRow) : QVariant();
+    case Qt::ForegroundRole:
+        return index.column() == ResultColumn && (passed || failed) ? QVariant(passed ? kPassedText : kFailedText)
+                                                                    : QVariant();
+    case Qt::FontRole:
+        if (index.column() == ResultColumn) {
+            QFont font = QApplication::font();
+            font.setPointSizeF(font.pointSizeF() * 2);
+            font.setBold(true);
+            return font;
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return index.column() == ResultColumn ? QVariant(Qt::AlignCenter) : QVariant();
+    }
+    return {};
+}
+
+QVariant UnitTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    static const char* const kTitles[ColumnCount] = {"Unit", "Port", "State", "Progress", "Result", "Time"};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+        return {};
+    return QString(kTitles[section]);
+}
+
+void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QVariant fraction = index.data(UnitTableModel::ProgressRole);
+    if (!fraction.isValid()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionProgressBar bar;
+    bar.rect = option.rect.adjusted(2, 2, -2, -2);
+    bar.minimum = 0;
+    bar.maximum = 1000;
+    bar.progress = static_cast<int>(fraction.toDouble() * 1000);
+    bar.text = index.data(Qt::DisplayRole).toString();
+    bar.textVisible = true;
+    bar.state = option.state | QStyle::State_Horizontal;
+    QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, painter);
+}
