@@ -13,16 +13,17 @@
 #include "app/terminal_view.h"
 #include "serial/com_port.h"
 #include "serial_test_support.h"
+#include "timer_lateness.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QTimer>
+#include <QDir>
+#include <QTemporaryDir>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,14 +61,6 @@ size_t flood(Pty& pty, double rate, int seconds, std::atomic<bool>& done)
     return written;
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[static_cast<size_t>(p * static_cast<double>(values.size() - 1))];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -77,6 +70,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     const double rate = argc > 2 ? std::atof(argv[2]) : 1e6;
+
+    // A configuration without automatic mode: the window waits, as it does for a technician.
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    std::ofstream("LoaderDefault.ini") << "Port=COM1\nBaud=38400\n";
 
     Pty pty;
     KestrinWindows windows;
@@ -92,24 +90,13 @@ int main(int argc, char** argv)
     form.ApdComPort1->SetOpen(true);
     const TerminalScreen& screen = form.AdTerminal1->Screen();
 
-    std::vector<double> lateness_ms;
-    double worst_gap_ms = 0;
-    QElapsedTimer since_tick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const double gap = static_cast<double>(since_tick.nsecsElapsed()) / 1e6;
-        since_tick.restart();
-        lateness_ms.push_back(std::max(0.0, gap - kTickMs));
-        worst_gap_ms = std::max(worst_gap_ms, gap);
-    });
+    TimerLateness ticker(kTickMs);
 
     std::atomic<bool> done = false;
     size_t sent = 0;
     const Clock::time_point start = Clock::now();
     std::thread writer([&] { sent = flood(pty, rate, seconds, done); });
-    since_tick.start();
-    ticker.start(kTickMs);
+    ticker.start();
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     const double flood_s = std::chrono::duration<double>(Clock::now() - start).count();
@@ -119,9 +106,8 @@ int main(int argc, char** argv)
     while (screen.BytesTaken() < sent && Clock::now() < drain_end)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 
-    std::printf("flood %.2f MB/s for %.1f s; %zu ticks of %d ms: lateness median %.2f ms, 99th percentile %.2f ms, "
-                "worst gap %.1f ms; shown %llu of %zu bytes\n",
-                static_cast<double>(sent) / flood_s / 1e6, flood_s, lateness_ms.size(), kTickMs,
-                percentile(lateness_ms, 0.5), percentile(lateness_ms, 0.99), worst_gap_ms, screen.BytesTaken(), sent);
+    std::printf("flood %.2f MB/s for %.1f s; ", static_cast<double>(sent) / flood_s / 1e6, flood_s);
+    ticker.print();
+    std::printf("; shown %llu of %zu bytes\n", screen.BytesTaken(), sent);
     return screen.BytesTaken() == sent ? 0 : 1;
 }

@@ -13,17 +13,16 @@
 
 #include "tests/unit-sim/sim_process.h"
 #include "tools/station/station_window.h"
+#include "timer_lateness.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -59,14 +58,6 @@ double cpu_seconds()
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
 // The station folder: configuration, script, image, and a station file per unit count.
@@ -155,19 +146,8 @@ int main(int argc, char** argv)
         return 1;
     const long rss_before_kb = status_kb("VmRSS:");
 
-    std::vector<double> lateness_ms;
-    double worst_gap_ms = 0;
-    QElapsedTimer since_tick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const double gap = static_cast<double>(since_tick.nsecsElapsed()) / 1e6;
-        since_tick.restart();
-        lateness_ms.push_back(std::max(0.0, gap - kTickMs));
-        worst_gap_ms = std::max(worst_gap_ms, gap);
-    });
-    since_tick.start();
-    ticker.start(kTickMs);
+    TimerLateness ticker(kTickMs);
+    ticker.start();
     const double cpu_before = cpu_seconds();
     const double many_s = run_all(window);
     const double station_cpu_s = cpu_seconds() - cpu_before;
@@ -177,9 +157,9 @@ int main(int argc, char** argv)
 
     std::printf("%zu-byte image at %d baud: 1 unit alone %.1f s, %d units at once %.1f s, ratio %.3f (target >= 0.9)\n",
                 kImageBytes, kBaud, one_s, count, many_s, one_s / many_s);
-    std::printf("window timer while they streamed: %zu ticks of %d ms, lateness median %.2f ms, 99th percentile %.2f ms "
-                "(target < 50 ms), worst gap %.1f ms\n",
-                lateness_ms.size(), kTickMs, percentile(lateness_ms, 0.5), percentile(lateness_ms, 0.99), worst_gap_ms);
+    std::printf("window timer while they streamed: ");
+    ticker.print();
+    std::printf("\n");
     std::printf("station resident memory: %ld kB before the %d units, peak %ld kB; station CPU while they ran %.2f s\n",
                 rss_before_kb, count, status_kb("VmHWM:"), station_cpu_s);
     return 0;
