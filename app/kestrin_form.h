@@ -262,6 +262,9 @@ public:
     bool enet_closed = false;
     bool in_socket_error = false;
     bool connect_timed_out = false;
+    // From the first image byte until the prompt check after the image: a reconnection then could
+    // not tell what the unit took, so a lost connection ends the run instead of being retried.
+    bool image_in_flight = false;
 
     // ---- Controls and components (app/main_window_layout.cpp) ---------------------------------
     QLabel* Label1 = nullptr;

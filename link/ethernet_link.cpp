@@ -119,7 +119,7 @@ void TKestrinForm::ClientSocket1Error(int, int& ErrorCode)
         ClientSocket1->Close();
     } else {
         in_socket_error = true;
-        if (!try_enet_again && !enet_closed && upload_idle == 1) {
+        if (!try_enet_again && !enet_closed && !image_in_flight) {
             CommandTimer->stop();
             SetTryEnetAgainFlag(true);
             if (!ClientSocketTryAgain(true))

@@ -87,6 +87,7 @@ bool TKestrinForm::image_unchanged_since_measured()
 void TKestrinForm::UploadButtonClick()
 {
     upload_idle = 0;
+    image_in_flight = true;
     const std::string name(text_of(image_file_name));
     {
         ImageFileReader image(name);
@@ -96,6 +97,7 @@ void TKestrinForm::UploadButtonClick()
             dialogs().Message(this, "Error opening " + name + ".\r");
             ProgressForm->cancel_flag = 1;
             upload_idle = 1;
+            image_in_flight = false;
             image_transfer_ended();
             return;
         }
@@ -120,6 +122,7 @@ void TKestrinForm::UploadButtonClick()
         AdTerminal1->setEnabled(true);
     if (link_exists())
         check_prompt_after_upload();
+    image_in_flight = false;
     pump_events();
     pump_events();
     if (ClientSocket1->Active())

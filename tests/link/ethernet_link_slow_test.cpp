@@ -165,6 +165,26 @@ TEST(EthernetScript, ALinkDroppedInAnUploadCancelsItAndANewConnectionWorks)
     EXPECT_EQ(f.dialogs.statuses, kConnected);
 }
 
+// The unit takes the whole image at its line's pace, long after the computer has handed it to
+// the socket, and drops the link before it shows its prompt. A reconnection could not tell whether
+// the unit kept the image: the run fails, and the header never goes out again.
+TEST(EthernetScript, ALinkDroppedAfterTheImageBeforeItsPromptFailsTheRunWithoutARetry)
+{
+    TcpUnit unit({"--prompts", ">>", "--baud", "38400", "--drop-after", "9000"});
+    EthernetForm f;
+    const std::string image(9000, 'i');
+    f.dir.write("image.bin", image);
+    f.connect(unit.port());
+    f.dialogs.statuses.clear();
+
+    EXPECT_FALSE(pick_script(f, "_SC \"LOADR\"\n_LF image.bin\n_LA 0x10000\n_LV V1\n_LP 1\n_LD\n_FI\n"));
+    ASSERT_FALSE(f.dialogs.messages.empty());
+    EXPECT_EQ(f.dialogs.messages.front(), "Error! Cannot connect to server/lost connection.");
+    EXPECT_EQ(std::count(f.dialogs.statuses.begin(), f.dialogs.statuses.end(), kConnected.front()), 0);
+    EXPECT_TRUE(unit.sim->waitForEvent("dropped after 9000", 1000ms));
+    EXPECT_TRUE(unit.wire_bytes().ends_with("LF 0x10000 9000 6b68 V1\r" + image));
+}
+
 TEST(EthernetScript, TcWithoutAnswerFailsWhenItsPollsRunOutBeforeTheCommandTimeOut)
 {
     TcpUnit unit({"--silent"});

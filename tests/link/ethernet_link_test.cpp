@@ -102,10 +102,10 @@ TEST(EthernetLink, ShowsCapturesTypesRecoversOnceAndGivesUpOnAnImageInFlight)
     EXPECT_FALSE(form.try_enet_again);
 
     // A reset while an image streams: the unit has lost its beginning, no recovery.
-    form.upload_idle = 0;
+    form.image_in_flight = true;
     peer.reset_peer();
     EXPECT_TRUE(pump_until([&] { return !f.dialogs.messages.empty(); }));
-    form.upload_idle = 1;
+    form.image_in_flight = false;
     const std::vector<std::string> lost{"Error! Cannot connect to server/lost connection."};
     EXPECT_EQ(f.dialogs.messages, lost);
     EXPECT_EQ(f.windows->ProgressForm->cancel_flag, 1);
