@@ -318,8 +318,9 @@ bool TKestrinForm::SendCOMCmd_GetPrompt(std::string_view cmd)
         }
         return seen;
     }
-    // A run that is stopping opens no new connection.
-    if (!ClientSocket1->Active() && ProgressForm->cancel_flag != 1)
+    // A run that is stopping opens no new connection, nor does an upload waiting for its prompt:
+    // a prompt on a new connection cannot tell whether the unit kept the image.
+    if (!ClientSocket1->Active() && ProgressForm->cancel_flag != 1 && !image_in_flight)
         ClientSocketForm->ConnectButtonClick();
     if (!ClientSocket1->Active())
         return false;

@@ -120,7 +120,9 @@ void TKestrinForm::UploadButtonClick()
     pump_events();
     if (terminal_during_upload == 0)
         AdTerminal1->setEnabled(true);
-    if (link_exists())
+    // A whole transfer is always checked: without a link its prompt check fails, since a unit that
+    // went away after its image may not have kept it.
+    if (link_exists() || ProgressForm->cancel_flag != 1)
         check_prompt_after_upload();
     image_in_flight = false;
     pump_events();
