@@ -6,6 +6,8 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <string>
+#include <utility>
 
 QString latin1(std::string_view text)
 {
@@ -92,13 +94,27 @@ std::string journal_escape(std::string_view text)
     return out;
 }
 
+void Dialogs::Message(QWidget* owner, std::string_view text, std::string_view detail)
+{
+    if (watcher_)
+        watcher_(text);
+    ShowMessage(owner, text, detail);
+}
+
+void Dialogs::WatchMessages(std::function<void(std::string_view)> watcher)
+{
+    watcher_ = std::move(watcher);
+}
+
 // ---- Qt dialogs ------------------------------------------------------------------------------
 
-void QtDialogs::Message(QWidget* owner, std::string_view text)
+void QtDialogs::ShowMessage(QWidget* owner, std::string_view text, std::string_view detail)
 {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message_box_text(text),
                     QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    if (!detail.empty())
+        box.setDetailedText(message_box_text(detail));
     box.exec();
 }
 
@@ -168,9 +184,11 @@ std::string UnattendedDialogs::NextAnswer(QuestionButtons buttons)
     return buttons == QuestionButtons::YesNo ? "yes" : "ok";
 }
 
-void UnattendedDialogs::Message(QWidget*, std::string_view text)
+void UnattendedDialogs::ShowMessage(QWidget*, std::string_view text, std::string_view detail)
 {
     journal("message: " + journal_escape(text));
+    if (!detail.empty())
+        journal("detail: " + journal_escape(detail));
 }
 
 bool UnattendedDialogs::Question(QWidget*, std::string_view caption, std::string_view text,
@@ -204,9 +222,36 @@ void UnattendedDialogs::StatusShown(std::string_view text)
     journal("status: " + journal_escape(text));
 }
 
+void UnattendedDialogs::AnswerGiven(std::string_view answer)
+{
+    journal("answer: " + journal_escape(answer));
+}
+
+void UnattendedDialogs::ImageProgress(std::string_view file, int64_t sent, int64_t total)
+{
+    journal("progress: " + journal_escape(file) + " " + std::to_string(sent) + "/" +
+            std::to_string(total));
+}
+
+void UnattendedDialogs::UploadEnded(std::string_view file, std::string_view header, bool complete)
+{
+    journal("upload: " + journal_escape(file) + ": " + journal_escape(header) +
+            (complete ? " -> complete" : " -> incomplete"));
+}
+
+void UnattendedDialogs::RunEnded(std::string_view result)
+{
+    journal("result: " + journal_escape(result));
+}
+
+bool unattended_mode()
+{
+    return !qEnvironmentVariableIsEmpty("KESTRIN_UNATTENDED");
+}
+
 std::unique_ptr<Dialogs> make_dialogs()
 {
-    if (!qEnvironmentVariableIsEmpty("KESTRIN_UNATTENDED"))
+    if (unattended_mode())
         return std::make_unique<UnattendedDialogs>(qgetenv("KESTRIN_ANSWERS").toStdString());
     return std::make_unique<QtDialogs>();
 }

@@ -20,17 +20,22 @@
 // and the progress window's cancel_flag).
 //
 // Every dialog and every status text goes through the dialog seam (app/dialogs.h); the end of the
-// process goes through exit_process, which tests replace.
+// process goes through exit_process, which tests replace. An automatic run records what happens
+// in run_record, whose outcome is the exit status of an unattended run (app/run_outcome.h).
 
 #include <QMainWindow>
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "app/dialogs.h"
+#include "app/run_outcome.h"
+#include "upload/image_file.h"
+#include "upload/image_progress.h"
 
 class QAction;
 class QCheckBox;
@@ -82,6 +87,8 @@ public:
     std::string upload_cmd_word = "LF";
     std::string script_path;
     uint8_t upload_idle = 1;
+    // What happened in a run that ends by itself: its exit status and result line.
+    RunRecord run_record;
 
     // ---- Main window and terminal view (app/terminal_menu.cpp) --------------------------------
     void VisibleMenuClick();
@@ -172,16 +179,23 @@ public:
     // ---- Image upload (upload/) ---------------------------------------------------------------
     int get_file_checksum();
     int get_date();
+    bool image_unchanged_since_measured();
     void UploadButtonClick();
-    void send_image_block(class ImageFileReader& image, int32_t count);
-    void stream_image(class ImageFileReader& image);
+    void send_image_block(ImageFileReader& image, int32_t count);
+    bool image_sum_holds(const ImageFileReader& image);
+    void stream_image(ImageFileReader& image);
     void check_prompt_after_upload();
+    void image_announced(std::string_view header_line);
+    void image_block_sent(int32_t count);
+    void image_transfer_ended();
 
     uint32_t file_checksum = 0;
     int32_t file_length = 0;
+    ImageStamp measured_image_stamp; // the file as get_file_checksum found it
     int32_t block_count = 0;
     int32_t post_upload_delay_ms = 4000;
     uint8_t terminal_during_upload = 1;
+    ImageProgress image_progress; // for the caller's progress and upload lines
 
     // ---- Serial link, transmit, Ethernet link (link/) -----------------------------------------
     int32_t check_com(int n);
@@ -207,6 +221,7 @@ public:
     void SerialDeviceLost();
     void leave_serial_link();
     bool VerifyPrompt(int n);
+    QString com_menu_tool_tip(int n) const;
     void SendBlockOnSerialPort(int32_t n, const char* bytes);
     void SendBlockOnSocket(int32_t n, const char* bytes);
     bool send_whole_block_on_socket(int32_t n, const char* bytes);
@@ -235,6 +250,7 @@ public:
     uint8_t keepalive_on = 1;
     char cmd_buf[400] = {};
     int32_t last_com = 0;
+    std::map<int, std::string> port_open_failures; // COM n -> why it last would not open
     uint8_t rx_capture_on = 0;
     char rx_buf[1000] = {};
     int32_t rx_len = 0;

@@ -1,6 +1,10 @@
 // Kestrin: reprograms the flash memory of a video processing unit over RS-232 or TCP.
-// The program takes no arguments and always ends with exit status 0.
+// Its only arguments are --help and --version (app/command_line.h), handled before anything else.
+// An unattended run that ends by itself exits with the status of its outcome
+// (app/run_outcome.h); every other run ends with 0.
 
+#include "app/command_line.h"
+#include "app/dialogs.h"
 #include "app/event_pump.h"
 #include "app/kestrin_app.h"
 #include "app/kestrin_form.h"
@@ -9,6 +13,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 // In unattended mode standard error is the journal: the platform's chatter (the offscreen plugin's
 // "does not support raise()", the runtime directory warning) stays out of it. Only a fatal error,
@@ -21,8 +27,13 @@ static void journal_qt_message(QtMsgType type, const QMessageLogContext&, const 
 
 int main(int argc, char** argv)
 {
+    if (const auto end = read_command_line(std::vector<std::string>(argv + 1, argv + argc))) {
+        std::fputs(end->out.c_str(), stdout);
+        std::fputs(end->err.c_str(), stderr);
+        return end->status;
+    }
     keep_sleeps_precise();
-    if (!qEnvironmentVariableIsEmpty("KESTRIN_UNATTENDED"))
+    if (unattended_mode())
         qInstallMessageHandler(journal_qt_message);
     KestrinApplication app(argc, argv);
     try {

@@ -83,8 +83,9 @@ TApdStatusLight* make_light(QWidget* group, const char* name, int left, int top)
 
 } // namespace
 
-TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent), dialogs_(make_dialogs())
+TKestrinForm::TKestrinForm(QWidget* parent) : QMainWindow(parent)
 {
+    SetDialogs(make_dialogs());
     setObjectName("KestrinForm");
     setWindowTitle("Orvalle :- Kestrin");
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -125,6 +126,7 @@ TKestrinForm::~TKestrinForm()
 void TKestrinForm::SetDialogs(std::unique_ptr<Dialogs> dialogs)
 {
     dialogs_ = std::move(dialogs);
+    dialogs_->WatchMessages([this](std::string_view text) { run_record.MessageShown(text); });
 }
 
 int TKestrinForm::ClientHeight() const

@@ -1,4 +1,11 @@
 // Start-up, configuration, the status line, the two script buttons and the program's end.
+//
+// A run that ends by itself ends through JustUploadTimer: after the automatic script run, when
+// the start-up found no unit for it, and, in unattended mode, when LoaderDefault.ini could not be
+// read. Without the configuration there is no automatic mode and the window would wait for a
+// technician; an unattended run has none, so it ends once the start-up is done instead of
+// waiting for ever. Unattended, the run's outcome is the exit status and the journal's last
+// line; otherwise the status is 0.
 
 #include "app/kestrin_form.h"
 
@@ -22,6 +29,7 @@
 void TKestrinForm::show_status(std::string_view text)
 {
     InfoStatusText->setText(latin1(text));
+    run_record.StatusShown(text);
     dialogs_->StatusShown(text);
 }
 
@@ -40,7 +48,11 @@ void TKestrinForm::enable_btns()
 
 void TKestrinForm::read_config()
 {
-    ApplyConfigSettings(read_config_settings(kConfigFileName));
+    const ConfigSettings settings = read_config_settings(kConfigFileName);
+    if (!settings.file_opened)
+        run_record.ConfigurationUnreadable(std::string("Error opening file ") + kConfigFileName +
+                                           " for read.");
+    ApplyConfigSettings(settings);
 }
 
 void TKestrinForm::ApplyConfigSettings(const ConfigSettings& settings)
@@ -114,7 +126,7 @@ void TKestrinForm::showEvent(QShowEvent* event)
 
 void TKestrinForm::FormShow()
 {
-    VersionLabel->setText("Version : 2.00");
+    VersionLabel->setText("Version : " KESTRIN_VERSION);
     VersionLabel->adjustSize();
     read_config();
     set_wait_prompt(prompt_char2);
@@ -123,6 +135,8 @@ void TKestrinForm::FormShow()
         SplashForm->hide();
     if (auto_upload)
         RunAutomaticScript();
+    else if (unattended_mode() && run_record.configuration_unreadable())
+        JustUploadTimer->start();
     else
         AdTerminal1->setFocus();
 }
@@ -130,8 +144,10 @@ void TKestrinForm::FormShow()
 void TKestrinForm::RunAutomaticScript()
 {
     if (!ApdComPort1->Open()) {
-        dialogs_->Message(this, "Error!! COM port communication failed. Please check RS232 "
-                                "connection/INI settings. Exiting application");
+        const std::string message = "Error!! COM port communication failed. Please check RS232 "
+                                    "connection/INI settings. Exiting application";
+        run_record.NoUnit(message);
+        dialogs_->Message(this, message);
         JustUploadTimer->start();
         return;
     }
@@ -139,6 +155,7 @@ void TKestrinForm::RunAutomaticScript()
     pump_events();
     setEnabled(false);
     script_path = auto_script_path;
+    run_record.ScriptStarted();
     try {
         read_ini();
     } catch (const std::exception& error) {
@@ -146,6 +163,7 @@ void TKestrinForm::RunAutomaticScript()
         // the program still ends: nobody may be there to close it.
         dialogs_->Message(this, error.what());
     }
+    run_record.ScriptEnded();
     setEnabled(true);
     show_status(" ");
     pump_events();
@@ -187,5 +205,7 @@ void TKestrinForm::ExitMenuClick()
 void TKestrinForm::JustUploadTimerTimer()
 {
     hide();
-    exit_process(0);
+    const RunOutcome outcome = run_record.outcome();
+    dialogs_->RunEnded(outcome.result);
+    exit_process(unattended_mode() ? outcome.status : 0);
 }

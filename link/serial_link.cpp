@@ -1,5 +1,9 @@
 // The serial link: finding and verifying the unit, the COM and Baud menus, the prompt wait, the
 // reply capture, the command time-out and the keep-alive.
+//
+// A port that exists but will not open gets its message as specified, with the reason the
+// program found (serial/port_diagnosis.h) as the message's detail; the port's COM menu item
+// shows the reason in its tool tip until the port opens.
 
 #include "app/kestrin_form.h"
 
@@ -11,6 +15,7 @@
 #include "link/client_socket_form.h"
 #include "link/reply_capture.h"
 #include "serial/com_port.h"
+#include "serial/port_diagnosis.h"
 #include "serial/port_map.h"
 #include "serial/status_light.h"
 #include "upload/progress_form.h"
@@ -83,7 +88,7 @@ void TKestrinForm::BindSerialPort()
     ApdComPort1->OnDeviceLost = [this](TApdComPort&) { SerialDeviceLost(); };
     connect(COMPortMenu, &QMenu::aboutToShow, this, [this] {
         for (int n = 1; n <= 16; ++n)
-            COMMenus[n - 1]->setToolTip(QString::fromStdString(com_port_description(n)));
+            COMMenus[n - 1]->setToolTip(com_menu_tool_tip(n));
     });
 }
 
@@ -108,9 +113,14 @@ int32_t TKestrinForm::check_com(int n)
     bool opened = true;
     try {
         open_port_on(*ApdComPort1, n);
-    } catch (const EComError&) {
-        dialogs_->Message(this, "Note: COM Port #" + number(n) +
-                                    " is not responding/being used by other applications.");
+        port_open_failures.erase(n);
+    } catch (const EComError& error) {
+        const std::string reason = why_open_failed(error.device(), error.os_error());
+        port_open_failures[n] = reason;
+        dialogs_->Message(this,
+                          "Note: COM Port #" + number(n) +
+                              " is not responding/being used by other applications.",
+                          reason);
         ApdComPort1->SetOpen(false);
         opened = false;
     }
@@ -125,6 +135,16 @@ int32_t TKestrinForm::check_com(int n)
     show_number(ComBaudLabel, ApdComPort1->Baud());
     Ethernet1->menuAction()->setEnabled(false);
     return 1;
+}
+
+// The device, its by-id name and socket, and why it last would not open.
+QString TKestrinForm::com_menu_tool_tip(int n) const
+{
+    std::string tip = com_port_description(n);
+    if (const auto failure = port_open_failures.find(n);
+        failure != port_open_failures.end() && !failure->second.empty())
+        tip += "\n" + failure->second;
+    return QString::fromStdString(tip);
 }
 
 // The unit answers a carriage return with its prompt: the normal one or, in loader mode, the

@@ -80,6 +80,7 @@ int TKestrinForm::cmd_QC(std::string_view line)
     sleep_ms(100);
     pump_events();
     set_text(query_answer, without_line_ends(text_of(rx_buf)));
+    dialogs().AnswerGiven(text_of(query_answer));
     if (query_answer[0] == '\0')
         dialogs().Message(this, "Error! No response detected with _QC command");
     return 1;

@@ -275,10 +275,16 @@ int TKestrinForm::cmd_LD(std::string_view)
     }
     pump_events();
     prompt_wait_ticks = kDefaultTicks;
+    if (!image_unchanged_since_measured()) {
+        // Stops the script as a failed upload does; the unit has not been told of any image.
+        ProgressForm->cancel_flag = 1;
+        return 1;
+    }
     set_text(cmd_buf, upload_header_line(upload_cmd_word, text_of(load_address_text), file_length,
                                          file_checksum, text_of(version_text)));
     pump_events();
     send_cmd();
+    image_announced(text_of(cmd_buf));
     sleep_ms(3000);
     pump_events();
     sleep_ms(1000);

@@ -82,6 +82,7 @@ int TKestrinForm::read_ini()
     if (!file) {
         msg_text = "Error opening file " + script_path + " for read.";
         dialogs().Message(this, msg_text);
+        run_record.ScriptUnreadable();
         return end_script_run_on_error();
     }
     const bool ethernet_at_start = ClientSocket1->Active();

@@ -3,8 +3,9 @@
 # Starts kestrin-unit-sim on a pseudo-terminal, maps COM1 to it and runs Kestrin in automatic mode
 # on examples/LoaderDefault.ini and examples/demo.sld. The simulator paces the line at the
 # configuration's 38400 baud, as a real unit's line runs, so the 32 KiB image takes about 9 s and
-# the progress window moves through it. Without a display it runs offscreen in unattended mode
-# and prints the journal.
+# the progress window moves through it. It runs unattended (no dialog waits for anyone), offscreen
+# when there is no display, prints the journal, shows the run's result line and ends with
+# Kestrin's exit status (0: the image is flashed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -24,11 +25,19 @@ sim_pid=$!
 for _ in $(seq 50); do [ -e "$pty" ] && break; sleep 0.1; done
 
 cp examples/LoaderDefault.ini examples/demo.sld examples/demo-image.bin "$run_dir/"
-export KESTRIN_COM1="$pty"
+export KESTRIN_COM1="$pty" KESTRIN_UNATTENDED=1
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  export QT_QPA_PLATFORM=offscreen KESTRIN_UNATTENDED=1
-  echo "No display: running offscreen and unattended; the journal follows."
+  export QT_QPA_PLATFORM=offscreen
+  echo "No display: running offscreen."
 fi
-(cd "$run_dir" && "$repo/build/kestrin")
+echo "--- the journal ---"
+set +e
+(cd "$run_dir" && "$repo/build/kestrin") 2>&1 | tee "$run_dir/journal"
+status=${PIPESTATUS[0]}
+set -e
 echo "--- what the unit saw ---"
 cat "$run_dir/unit.log"
+echo "--- the outcome ---"
+grep '^result: ' "$run_dir/journal" || echo "no result line"
+echo "kestrin ended with status $status"
+exit "$status"

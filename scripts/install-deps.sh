@@ -9,7 +9,9 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
   # the free faces that stand in for the layout's Windows fonts
   fonts-liberation fonts-comic-neue
   # building and checking the Debian package
-  dpkg-dev file desktop-file-utils man-db
+  dpkg-dev file desktop-file-utils man-db lintian
+  # the CPU hog of scripts/stress-tests.sh
+  stress-ng
   # the fuzz targets: clang with its libFuzzer runtime
   clang libclang-rt-14-dev)
 

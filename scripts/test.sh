@@ -5,14 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+source scripts/suites.sh
 
-jobs=$(nproc)
 run_suite() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-  cmake --build "$dir" -j "$jobs"
-  # The slow tests mostly wait out the unit's pauses, so many run side by side.
-  ctest --test-dir "$dir" -j 8 --output-on-failure --timeout 600
+  build_tree "$@"
+  run_ctest "$1"
 }
 
 run_suite build

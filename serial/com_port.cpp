@@ -428,14 +428,15 @@ struct TApdComPort::State {
         OpenResult opened = dev->open(*path);
         switch (opened.error) {
         case OpenError::None: break;
-        case OpenError::HeldByOther: throw EAlreadyOpen();
-        case OpenError::NoSuchDevice: throw EBadId();
-        case OpenError::Other: throw EComError("Cannot open " + *path + ": " + error_text(opened.os_error));
+        case OpenError::HeldByOther: throw EAlreadyOpen(*path, opened.os_error);
+        case OpenError::NoSuchDevice: throw EBadId(*path, opened.os_error);
+        case OpenError::Other:
+            throw EComError("Cannot open " + *path + ": " + error_text(opened.os_error), *path, opened.os_error);
         }
         if (!dev->apply(device_line())) {
             int err = dev->last_error();
             dev->close();
-            throw EComError("Line settings refused by " + *path + ": " + error_text(err));
+            throw EComError("Line settings refused by " + *path + ": " + error_text(err), *path, err);
         }
         dev->set_dtr(true);
         dev->set_rts(true);

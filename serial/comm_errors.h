@@ -8,6 +8,8 @@
 // refused, and status lights switched on without a port.
 //
 // The texts are the ones the technician sees in message boxes; they are fixed.
+// An error of opening a device also carries the device tried and the errno of
+// the failure, from which serial/port_diagnosis.h tells why.
 #pragma once
 
 #include <stdexcept>
@@ -16,18 +18,29 @@
 class EComError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    EComError(const std::string& what, std::string device, int os_error);
+
+    // The device that would not open and the errno of the failure; empty and 0
+    // for every other error.
+    const std::string& device() const { return device_; }
+    int os_error() const { return os_error_; }
+
+private:
+    std::string device_;
+    int os_error_ = 0;
 };
 
-// "ie_Open - device already open": another program holds the device.
+// "ie_Open - device already open": another program holds the device (or this
+// user may not open it).
 class EAlreadyOpen : public EComError {
 public:
-    EAlreadyOpen();
+    explicit EAlreadyOpen(std::string device = {}, int os_error = 0);
 };
 
 // "ie_BadId - Specified comport doesn't exist"
 class EBadId : public EComError {
 public:
-    EBadId();
+    explicit EBadId(std::string device = {}, int os_error = 0);
 };
 
 // "ie_NOpen - device not open"

@@ -18,7 +18,12 @@ ImageFileReader::ImageFileReader(const std::string& path) : file_(open_regular_f
 
 size_t ImageFileReader::read(void* buffer, size_t count)
 {
-    return file_ && count > 0 ? std::fread(buffer, 1, count, file_.get()) : 0;
+    const size_t got = file_ && count > 0 ? std::fread(buffer, 1, count, file_.get()) : 0;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    for (size_t i = 0; i < got; ++i)
+        sum_ += bytes[i];
+    bytes_read_ += got;
+    return got;
 }
 
 bool ImageFileReader::failed() const
@@ -26,38 +31,43 @@ bool ImageFileReader::failed() const
     return !file_ || std::ferror(file_.get());
 }
 
-std::optional<std::time_t> ImageFileReader::write_time() const
+std::optional<ImageStamp> ImageFileReader::stamp() const
 {
     struct stat info {};
     if (!file_ || fstat(fileno(file_.get()), &info) != 0)
         return std::nullopt;
-    return info.st_mtime;
+    return ImageStamp{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+                      static_cast<int64_t>(info.st_size), static_cast<int64_t>(info.st_mtim.tv_sec),
+                      static_cast<int64_t>(info.st_mtim.tv_nsec)};
 }
 
 ImageSum sum_image_file(const std::string& path)
 {
     ImageFileReader file(path);
-    if (!file.is_open())
+    const std::optional<ImageStamp> stamp = file.stamp();
+    if (!stamp)
         return {};
-    uint64_t length = 0;
-    uint32_t sum = 0;
     unsigned char buffer[65536];
-    size_t got;
-    while ((got = file.read(buffer, sizeof buffer)) > 0) {
-        for (size_t i = 0; i < got; ++i)
-            sum += buffer[i];
-        length += got;
-        if (length > uint64_t{std::numeric_limits<int32_t>::max()})
+    while (file.read(buffer, sizeof buffer) > 0) {
+        if (file.bytes_read() > uint64_t{std::numeric_limits<int32_t>::max()})
             return {ImageReadResult::too_large};
     }
     if (file.failed())
         return {ImageReadResult::read_failed};
-    return {ImageReadResult::ok, sum & 0xFFFFu, static_cast<int32_t>(length)};
+    return {ImageReadResult::ok, file.checksum(), static_cast<int32_t>(file.bytes_read()), *stamp};
+}
+
+std::optional<ImageStamp> image_file_stamp(const std::string& path)
+{
+    return ImageFileReader(path).stamp();
 }
 
 std::optional<std::time_t> image_file_time(const std::string& path)
 {
-    return ImageFileReader(path).write_time();
+    const std::optional<ImageStamp> stamp = image_file_stamp(path);
+    if (!stamp)
+        return std::nullopt;
+    return static_cast<std::time_t>(stamp->write_seconds);
 }
 
 std::string dos_date_text(std::time_t time)

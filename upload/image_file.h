@@ -17,13 +17,20 @@
 // outside the DOS range is clamped to its ends: 1/1/1980_0:00:00 and 12/31/2107_23:59:58; any
 // time_t gives a text, also one whose year is near the end of the int range.
 //
+// A file's stamp (device, inode, size, last-write time to the nanosecond) tells one version of
+// it from another: a file rewritten in place gets a new time, a file replaced by another gets a
+// new inode. The reader also sums what it reads, so the transfer can tell whether the bytes it
+// sent are the bytes that were measured.
+//
 //   ImageFileReader(path)         the regular file open for reading raw bytes, closed when
 //                                 destroyed;
 //     is_open()
 //     read(buffer, n)             the count read: short at the end of the file or on an error
 //     failed()                    not open, or a read failed
-//     write_time()                the file's last-write time
-//   sum_image_file(path)          the file's length and checksum, or why there are none
+//     bytes_read(), checksum()    how many bytes all reads gave, and their checksum
+//     stamp()                     the open file's stamp
+//   sum_image_file(path)          the file's length, checksum and stamp, or why there are none
+//   image_file_stamp(path)        the file's stamp; nothing when it does not open
 //   image_file_time(path)         the file's last-write time; nothing when it does not open
 //   dos_date_text(time)           the date text of a time
 //   upload_header_line(...)       "%s %s %d %x %s\r": word, address, length in decimal,
@@ -38,6 +45,16 @@
 
 #include "app/regular_file.h"
 
+struct ImageStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t write_seconds = 0; // last-write time since the epoch
+    int64_t write_nanoseconds = 0;
+
+    bool operator==(const ImageStamp&) const = default;
+};
+
 class ImageFileReader {
 public:
     explicit ImageFileReader(const std::string& path);
@@ -45,10 +62,14 @@ public:
     bool is_open() const { return file_ != nullptr; }
     size_t read(void* buffer, size_t count);
     bool failed() const;
-    std::optional<std::time_t> write_time() const;
+    uint64_t bytes_read() const { return bytes_read_; }
+    uint32_t checksum() const { return sum_ & 0xFFFFu; }
+    std::optional<ImageStamp> stamp() const;
 
 private:
     UniqueFile file_;
+    uint64_t bytes_read_ = 0;
+    uint32_t sum_ = 0;
 };
 
 enum class ImageReadResult { ok, cannot_open, read_failed, too_large };
@@ -57,9 +78,12 @@ struct ImageSum {
     ImageReadResult result = ImageReadResult::cannot_open;
     uint32_t checksum = 0; // 0..65535
     int32_t length = 0;
+    ImageStamp stamp{}; // taken before the file is read
 };
 
 ImageSum sum_image_file(const std::string& path);
+
+std::optional<ImageStamp> image_file_stamp(const std::string& path);
 
 std::optional<std::time_t> image_file_time(const std::string& path);
 

@@ -5,9 +5,13 @@
 // pauses and checks, up to three times, that the unit is back at its loader prompt. It reports
 // failure only through cancel_flag, which also stops the running script.
 //
-// The transfer trusts file_length as measured by _LA, because the unit was told that count in
-// the header. A file that has become shorter since then is never padded with bytes that were
-// not read: the bytes read are sent and the upload is cancelled with a message.
+// The unit is told the image's length and checksum in the header, so it must get exactly the
+// bytes that _LA measured. _LD refuses a file whose stamp has changed since then, before the
+// header goes out. The transfer sends file_length bytes and sums them as it reads: a file that
+// has become shorter is never padded with bytes that were not read (the bytes read are sent and
+// the upload is cancelled), and when the bytes read do not add up to the header's checksum the
+// last block is held back and the upload cancelled, so the unit never gets a whole image that
+// does not match its header.
 
 #include "app/kestrin_form.h"
 
@@ -42,6 +46,7 @@ int TKestrinForm::get_file_checksum()
     case ImageReadResult::ok:
         file_checksum = sum.checksum;
         file_length = sum.length;
+        measured_image_stamp = sum.stamp;
         return 1;
     case ImageReadResult::cannot_open:
         dialogs().Message(this, "Error opening file " + name + ". Unable to get file checksum");
@@ -69,6 +74,16 @@ int TKestrinForm::get_date()
     return 1;
 }
 
+bool TKestrinForm::image_unchanged_since_measured()
+{
+    const std::string name(text_of(image_file_name));
+    if (image_file_stamp(name) == measured_image_stamp)
+        return true;
+    dialogs().Message(this, "Error! File " + name +
+                                " has changed since its checksum was taken. Upload cancelled.");
+    return false;
+}
+
 void TKestrinForm::UploadButtonClick()
 {
     upload_idle = 0;
@@ -81,9 +96,11 @@ void TKestrinForm::UploadButtonClick()
             dialogs().Message(this, "Error opening " + name + ".\r");
             ProgressForm->cancel_flag = 1;
             upload_idle = 1;
+            image_transfer_ended();
             return;
         }
         stream_image(image);
+        image_transfer_ended();
     }
     ProgressForm->HideProgressForm();
     ConfigMenu->menuAction()->setVisible(true);
@@ -149,7 +166,12 @@ void TKestrinForm::send_image_block(ImageFileReader& image, int32_t count)
     const size_t wanted = static_cast<size_t>(count > kBlockSize ? kBlockSize : count);
     const size_t got = image.read(buffer, wanted);
     pump_events();
+    if (!image_sum_holds(image)) {
+        ProgressForm->cancel_flag = 1;
+        return;
+    }
     SendByte(static_cast<int32_t>(got), buffer);
+    image_block_sent(static_cast<int32_t>(got));
     ProgressForm->StepIt();
     if (got < wanted) {
         dialogs().Message(this, "Error! Unable to read all " + std::to_string(file_length) +
@@ -157,6 +179,17 @@ void TKestrinForm::send_image_block(ImageFileReader& image, int32_t count)
                                     ". Cancel upload.");
         ProgressForm->cancel_flag = 1;
     }
+}
+
+// Once the whole image has been read, its bytes must add up to the checksum in the header.
+bool TKestrinForm::image_sum_holds(const ImageFileReader& image)
+{
+    if (image.bytes_read() != static_cast<uint64_t>(file_length) ||
+        image.checksum() == file_checksum)
+        return true;
+    dialogs().Message(this, "Error! File " + std::string(text_of(image_file_name)) +
+                                " changed during the upload. Upload cancelled.");
+    return false;
 }
 
 void TKestrinForm::check_prompt_after_upload()

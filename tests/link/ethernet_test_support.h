@@ -35,7 +35,7 @@ struct TcpUnit {
     }
     std::string dir() const { return tmp.path().toStdString(); }
     std::uint16_t port() const { return sim->tcpPort(); }
-    std::string wire_bytes() const { return file_bytes(wire); }
+    std::string wire_bytes(size_t at_least = 0) const { return wire_log_bytes(wire, at_least); }
     std::string saved_image(int n) const
     {
         return file_bytes(dir() + "/image-" + std::to_string(n) + ".bin");

@@ -8,11 +8,43 @@
 
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+// The bytes of a wire log once it holds at least `at_least` of them, or after 10 s: the simulator
+// logs what Kestrin sent as it reads it, which a loaded machine delays.
+inline std::string wire_log_bytes(const std::string& path, size_t at_least = 0)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto logged = [&] {
+        std::error_code missing;
+        const auto size = std::filesystem::file_size(path, missing);
+        return missing ? 0 : size;
+    };
+    while (logged() < at_least && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whether a unit's wire log reads `expected`, once it holds that many bytes.
+template <class Unit>
+::testing::AssertionResult wire_reads(const Unit& unit, const std::string& expected)
+{
+    const std::string wire = unit.wire_bytes(expected.size());
+    if (wire == expected)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the unit received " << ::testing::PrintToString(wire)
+                                         << ", not " << ::testing::PrintToString(expected);
+}
 
 // A simulated unit on a pty of its own, with a wire log of every byte Kestrin sent.
 struct SimUnit {
@@ -24,11 +56,7 @@ struct SimUnit {
         args.insert(args.end(), extra.begin(), extra.end());
         sim = std::make_unique<SimProcess>(args);
     }
-    std::string wire_bytes() const
-    {
-        std::ifstream in(wire, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string wire_bytes(size_t at_least = 0) const { return wire_log_bytes(wire, at_least); }
 
     std::string pty;
     std::string wire;

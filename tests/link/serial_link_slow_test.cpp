@@ -23,7 +23,7 @@ TEST(SerialLinkSlow, AUnitThatAnswersOnlyWithTheSecondPromptIsFoundByTheSecondPr
     FormFixture f;
     EXPECT_EQ(f.form().check_com(1), 1);
     EXPECT_EQ(f.form().wait_prompt_char, '>');
-    EXPECT_EQ(unit.wire_bytes(), "\r\r");
+    EXPECT_TRUE(wire_reads(unit, "\r\r"));
 }
 
 TEST(SerialLinkSlow, TheSearchProbesUpwardAndStopsAtTheFirstMissingNumber)
@@ -36,8 +36,8 @@ TEST(SerialLinkSlow, TheSearchProbesUpwardAndStopsAtTheFirstMissingNumber)
     TKestrinForm& form = f.form();
     form.FormShow();
     // COM2 as configured, then the search: COM1, COM2, and COM3 does not exist.
-    EXPECT_EQ(one.wire_bytes(), "\r\r");
-    EXPECT_EQ(two.wire_bytes(), "\r\r\r\r");
+    EXPECT_TRUE(wire_reads(one, "\r\r"));
+    EXPECT_TRUE(wire_reads(two, "\r\r\r\r"));
     EXPECT_EQ(f.dialogs.statuses.back(), "Error opening Hardware via COM ports. Select new COM "
                                          "port/check RS232 connection before proceeding");
     EXPECT_TRUE(form.ApdComPort1->Open());
@@ -63,7 +63,7 @@ TEST(SerialLinkSlow, ACommandWithoutAnswerTimesOutStopsTheRunAndFailsTheWait)
     EXPECT_EQ(form.msg_text, "Timeout error! Connection failure! Please check RS232/Ethernet "
                              "connection. Exiting script.");
     EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{form.msg_text});
-    EXPECT_EQ(unit.wire_bytes(), "VER\r");
+    EXPECT_TRUE(wire_reads(unit, "VER\r"));
 }
 
 TEST(SerialLinkSlow, CtsHeldLowEndsTheBlockWithTheDrainMessage)

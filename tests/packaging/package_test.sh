@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The installed tree and the Debian package:
 #  1. cmake --install puts exactly the expected files under a prefix; the desktop entry passes
-#     desktop-file-validate and both manual pages render without a warning.
+#     desktop-file-validate, both manual pages are compressed without a name or time stamp
+#     (gzip -9n) and render without a warning, and the changelog is CHANGELOG.md's release in
+#     Debian's form.
 #  2. cpack -G DEB builds kestrin_<version>_<arch>.deb with the same files under /usr and the
-#     Qt 6 libraries and the fonts among its dependencies.
+#     Qt 6 libraries and the fonts among its dependencies; lintian, where installed, reports no
+#     error and no warning on it.
 #  3. From the package unpacked into a scratch root (dpkg -x), kestrin-unit-sim --help works, and
 #     kestrin runs the packaged example in unattended automatic mode against the packaged
 #     simulator: exit status 0, a journal of journal lines only that ends in success, and the
@@ -30,13 +33,15 @@ bin/kestrin-station
 bin/kestrin-unit-sim
 share/applications/kestrin-station.desktop
 share/applications/kestrin.desktop
+share/doc/kestrin/changelog.gz
+share/doc/kestrin/copyright
 share/doc/kestrin/examples/LoaderDefault.ini
 share/doc/kestrin/examples/demo-image.bin
 share/doc/kestrin/examples/demo.sld
 share/icons/hicolor/scalable/apps/kestrin.svg
-share/man/man1/kestrin-station.1
-share/man/man1/kestrin-unit-sim.1
-share/man/man1/kestrin.1"
+share/man/man1/kestrin-station.1.gz
+share/man/man1/kestrin-unit-sim.1.gz
+share/man/man1/kestrin.1.gz"
 
 files_under() { (cd "$1" && find . -type f -o -type l) | sed 's|^\./||' | LC_ALL=C sort; }
 
@@ -54,12 +59,23 @@ if command -v desktop-file-validate > /dev/null; then
 else
   echo "desktop-file-validate not installed: desktop entry not validated"
 fi
+for page in "$scratch"/prefix/share/man/man1/*.gz "$scratch/prefix/share/doc/kestrin/changelog.gz"; do
+  # gzip -9n: no name (flag bit 3) and no time stamp (bytes 4 to 7) in the header
+  header=$(od -An -tx1 -N8 "$page" | tr -d ' ')
+  [ "${header:0:8}" = "1f8b0800" ] && [ "${header:8:8}" = "00000000" ] ||
+    fail "$(basename "$page") is not compressed with gzip -n: header $header"
+done
 if command -v man > /dev/null; then
   for page in kestrin kestrin-station kestrin-unit-sim; do
-    warnings=$(MANWIDTH=80 man --warnings=all -l "$scratch/prefix/share/man/man1/$page.1" 2>&1 > /dev/null)
+    warnings=$(MANWIDTH=80 man --warnings=all -l "$scratch/prefix/share/man/man1/$page.1.gz" 2>&1 > /dev/null)
     [ -z "$warnings" ] || fail "$page.1: $warnings"
   done
 fi
+changelog=$(zcat "$scratch/prefix/share/doc/kestrin/changelog.gz")
+[[ "$changelog" == "kestrin ($version) unstable; urgency=medium"* ]] ||
+  fail "the changelog does not begin with the release $version: $(head -n 1 <<< "$changelog")"
+grep -Eq '^ -- .+ <.+>  [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} 00:00:00 \+0000$' <<< "$changelog" ||
+  fail "the changelog has no trailer line"
 
 echo "== cpack -G DEB"
 (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" > /dev/null)
@@ -73,6 +89,13 @@ dpkg -x "$deb" "$scratch/root"
 packaged=$(files_under "$scratch/root/usr")
 [ "$packaged" = "$expected_files" ] || fail "packaged files differ:
 $(diff <(echo "$expected_files") <(echo "$packaged") || true)"
+if command -v lintian > /dev/null; then
+  lintian_report=$(lintian "$deb" 2>&1 || true)
+  echo "$lintian_report"
+  ! grep -q '^[EW]: ' <<< "$lintian_report" || fail "lintian reports errors or warnings"
+else
+  echo "lintian not installed: package not checked"
+fi
 
 echo "== the packaged programs"
 bin="$scratch/root/usr/bin"
@@ -92,10 +115,12 @@ status=0
    KESTRIN_COM1="$scratch/com1" timeout 120 "$bin/kestrin" 2> "$scratch/journal") || status=$?
 cat "$scratch/journal"
 [ "$status" -eq 0 ] || fail "kestrin ended with status $status"
-noise=$(grep -Ev '^(message|question|status|open|font): ' "$scratch/journal" || true)
+noise=$(grep -Ev '^(message|detail|question|status|open|font|answer|progress|upload|result): ' \
+  "$scratch/journal" || true)
 [ -z "$noise" ] || fail "not a journal line: $noise"
 grep -qx 'status: SUCCESS. Reading script file complete' "$scratch/journal" ||
   fail "the script run did not succeed"
+[ "$(tail -n 1 "$scratch/journal")" = "result: pass" ] || fail "the journal does not end with result: pass"
 cmp "$run/demo-image.bin" "$scratch/saved/image-1.bin" || fail "the unit did not get the image"
 
 printf '[units]\nU1=%s\n' "$scratch/com1" > "$run/station.ini"

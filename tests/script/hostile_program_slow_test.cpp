@@ -1,8 +1,8 @@
 // The real program in automatic, unattended mode against files and a unit that would hang a
 // naive reader or wait: a pipe as the image, a device or a pipe as the script, a device or a
 // pipe as the configuration, and a unit that floods NUL bytes without ever showing a prompt.
-// Each run ends with the message that says why, with status 0, and the unit hears nothing but
-// what the script asked for.
+// Each run ends with the message that says why, with the status and result line of its outcome,
+// and the unit hears nothing but what the script asked for.
 
 #include "tests/link/link_test_support.h"
 #include "tests/support/non_regular_files.h"
@@ -44,11 +44,11 @@ struct HostileRun {
     SimUnit unit;
 };
 
-void expect_clean_end(const ProgramResult& result)
+void expect_clean_end(const ProgramResult& result, int status)
 {
     ASSERT_TRUE(result.finished) << result.journal;
     EXPECT_EQ(result.exitStatus, QProcess::NormalExit);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, status);
 }
 
 } // namespace
@@ -60,12 +60,13 @@ TEST(HostileFiles, AnImageThatIsAPipeIsRefusedAndTheChainSendsNoHeader)
     run.write("auto.sld", "_SC \"LOADR\"\n_LF pipe.bin\n_LA 0x10000\n_LV DATE\n_LD\n_FI\n");
     ASSERT_TRUE(make_non_regular(run.path("pipe.bin"), NonRegular::fifo));
     const ProgramResult result = run.run();
-    expect_clean_end(result);
+    expect_clean_end(result, 1);
     EXPECT_EQ(journal_lines(result.journal),
               kStart + "message: Error! Unable to open file pipe.bin. Cannot upload file.\n"
                        "status: SUCCESS. Reading script file complete\n"
-                       "status:  \n");
-    EXPECT_EQ(run.unit.wire_bytes(), "\rLOADR\r"); // the start-up's check and the one command
+                       "status:  \n"
+                       "result: fail: Error! Unable to open file pipe.bin. Cannot upload file.\n");
+    EXPECT_TRUE(wire_reads(run.unit, "\rLOADR\r")); // the start-up's check and the one command
 }
 
 TEST(HostileFiles, AScriptThatIsADeviceOrAPipeIsRefusedAndTheRunEnds)
@@ -76,27 +77,29 @@ TEST(HostileFiles, AScriptThatIsADeviceOrAPipeIsRefusedAndTheRunEnds)
         run.write("LoaderDefault.ini", kAutomaticIni);
         ASSERT_TRUE(make_non_regular(run.path("auto.sld"), kind));
         const ProgramResult result = run.run();
-        expect_clean_end(result);
+        expect_clean_end(result, 3);
         EXPECT_EQ(journal_lines(result.journal), kStart + "message: Error opening file auto.sld for read.\n"
                                                           "status:  \n"
-                                                          "status:  \n");
-        EXPECT_EQ(run.unit.wire_bytes(), "\r");
+                                                          "status:  \n"
+                                                          "result: fail: Error opening file auto.sld for read.\n");
+        EXPECT_TRUE(wire_reads(run.unit, "\r"));
     }
 }
 
-// Such a configuration reads as a missing one: no automatic mode, so the program waits for the
-// operator once its start-up is done; the test ends it there.
+// Such a configuration reads as a missing one: no automatic mode and no message. The start-up
+// completes; then, with nobody there to choose a script, the unattended run ends.
 TEST(HostileFiles, AConfigurationThatIsADeviceOrAPipeReadsAsMissingAndTheStartUpCompletes)
 {
     for (NonRegular kind : {NonRegular::device, NonRegular::fifo}) {
         SCOPED_TRACE(name_of(kind));
         HostileRun run;
         ASSERT_TRUE(make_non_regular(run.path("LoaderDefault.ini"), kind));
-        const ProgramResult result = run_kestrin_until_journal(
-            run.tmp.path().toStdString(), run.environment(), "status: Established communication on COM 1\n");
-        EXPECT_TRUE(result.finished) << result.journal; // the search of the ports ran
-        EXPECT_EQ(journal_lines(result.journal), "status: Established communication on COM 1\n");
-        EXPECT_EQ(run.unit.wire_bytes(), "\r");
+        const ProgramResult result = run.run();
+        expect_clean_end(result, 3);
+        EXPECT_EQ(journal_lines(result.journal),
+                  "status: Established communication on COM 1\n" // the search of the ports ran
+                  "result: fail: Error opening file LoaderDefault.ini for read.\n");
+        EXPECT_TRUE(wire_reads(run.unit, "\r"));
     }
 }
 
@@ -106,11 +109,12 @@ TEST(HostileUnit, AFloodOfNulBytesWithoutAPromptEndsTheRunWithTheLoaderModeMessa
     run.write("LoaderDefault.ini", kAutomaticIni);
     run.write("auto.sld", "_TC \"^M\"\n_FI\n");
     const ProgramResult result = run.run(240000);
-    expect_clean_end(result);
+    expect_clean_end(result, 1);
     EXPECT_EQ(journal_lines(result.journal),
               kStart + "message: Error! Unable to get response from unit(_TC)! Exiting script\n"
                        "status:  \n"
-                       "status:  \n");
+                       "status:  \n"
+                       "result: fail: Error! Unable to get response from unit(_TC)! Exiting script\n");
     // The check, then _TC: its text, the loader command, three probes and the normal-prompt probe.
-    EXPECT_EQ(run.unit.wire_bytes(), "\r\rLOADR\r\n\r\r\r\r");
+    EXPECT_TRUE(wire_reads(run.unit, "\r\rLOADR\r\n\r\r\r\r"));
 }

@@ -4,22 +4,24 @@
 //
 //   UnitRun run({"--normal-only"});       simulator options beyond the pty and logs
 //   run.script("_TC \"^M\"\n")            runs a script text through the reader; its result
-//   run.wire()                            every byte the unit received
+//   run.wire_bytes(n)                     every byte the unit received, once n have come
+//   wire_reads(run, "...")                whether they are these
 //   run.saved_image(1)                    the unit's copy of the first complete image
-//   EventTimes times(run.sim(), {"image-bytes", "command"});   stamps events as they come
+//   EventRounds rounds(progress_form)     Kestrin's pauses, between its rounds of event processing
 
 #include "tests/link/link_test_support.h"
 #include "tests/script/script_run.h"
 
 #include "serial/com_port.h"
+#include "upload/progress_form.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 inline std::string file_bytes(const std::string& path)
@@ -42,7 +44,7 @@ public:
     TKestrinForm& form() { return fixture.form(); }
     SimProcess& sim() { return *unit_.sim; }
     int script(const std::string& text) { return run_script(fixture, text); }
-    std::string wire() const { return unit_.wire_bytes(); }
+    std::string wire_bytes(size_t at_least = 0) const { return unit_.wire_bytes(at_least); }
     std::string saved_image(int n) const
     {
         return file_bytes(tmp_.path().toStdString() + "/image-" + std::to_string(n) + ".bin");
@@ -63,41 +65,51 @@ public:
     FormFixture fixture; // built after the mapping, so COM1 is the simulated unit
 };
 
-// Waits on a thread of its own for each pattern in turn, while the user-interface thread runs
-// a script, and notes when each event arrived.
-class EventTimes {
+// Notes each round of event processing on the user-interface thread, and whether the progress
+// window was showing then. Kestrin processes no event during its plain sleeps, so the gaps between
+// rounds measure its pauses on its own clock, whenever the unit's side reads the bytes around them.
+class EventRounds {
 public:
     using Clock = std::chrono::steady_clock;
 
-    EventTimes(SimProcess& sim, std::vector<std::string> patterns)
-        : thread_([this, &sim, patterns] {
-              for (const std::string& pattern : patterns) {
-                  if (!sim.waitForEvent(pattern, std::chrono::seconds(120)))
-                      return;
-                  times_.push_back(Clock::now());
-              }
-          })
+    explicit EventRounds(TProgressForm& progress)
     {
-    }
-    ~EventTimes()
-    {
-        if (thread_.joinable())
-            thread_.join();
+        QObject::connect(&tick_, &QTimer::timeout, [this, &progress] {
+            rounds_.push_back({Clock::now(), progress.isVisible()});
+        });
+        tick_.start(0);
     }
 
-    // The arrival times, once every pattern has come (or the wait gave up).
-    const std::vector<Clock::time_point>& join()
+    // The gaps in ms between the rounds up to the first one with the progress window showing.
+    std::vector<long long> gaps_until_progress_shows() const
     {
-        thread_.join();
-        return times_;
+        std::vector<long long> gaps;
+        for (size_t i = 1; i < rounds_.size() && !rounds_[i - 1].progress_shown; ++i)
+            gaps.push_back(ms_between(rounds_[i - 1].time, rounds_[i].time));
+        return gaps;
+    }
+
+    // The gap in ms after the first round in which the progress window had been hidden again;
+    // -1 when there is none.
+    long long gap_after_progress_hides() const
+    {
+        for (size_t i = 1; i + 1 < rounds_.size(); ++i)
+            if (rounds_[i - 1].progress_shown && !rounds_[i].progress_shown)
+                return ms_between(rounds_[i].time, rounds_[i + 1].time);
+        return -1;
     }
 
 private:
-    std::vector<Clock::time_point> times_;
-    std::thread thread_;
-};
+    struct Round {
+        Clock::time_point time;
+        bool progress_shown;
+    };
 
-inline long long ms_between(EventTimes::Clock::time_point a, EventTimes::Clock::time_point b)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
-}
+    static long long ms_between(Clock::time_point a, Clock::time_point b)
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+    }
+
+    QTimer tick_;
+    std::vector<Round> rounds_;
+};

@@ -2,14 +2,14 @@
 // Runs the real program, build/kestrin, in a working directory with the given environment, and
 // collects its exit status and its standard error (the unattended journal).
 //
-//   run_kestrin(dir, env, timeout)                 until it ends by itself (killed after timeout)
-//   run_kestrin_until_journal(dir, env, text, timeout)   an interactive run: until its journal
-//                                                  shows `text`, then it is terminated
+//   run_kestrin(dir, env, timeout, in_child)       until it ends by itself (killed after timeout);
+//                                                  in_child runs in the child before the program
+//                                                  starts (to drop privileges, say)
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +23,11 @@ struct ProgramResult {
 
 using ProgramEnvironment = std::vector<std::pair<QString, QString>>;
 
-inline void start_kestrin(QProcess& process, const std::string& workDir, const ProgramEnvironment& env)
+inline void start_kestrin(QProcess& process, const std::string& workDir, const ProgramEnvironment& env,
+                          const std::function<void()>& in_child = {})
 {
+    if (in_child)
+        process.setChildProcessModifier(in_child);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("KESTRIN_UNATTENDED", "1");
@@ -36,10 +39,10 @@ inline void start_kestrin(QProcess& process, const std::string& workDir, const P
 }
 
 inline ProgramResult run_kestrin(const std::string& workDir, const ProgramEnvironment& env,
-                                 int timeoutMs = 60000)
+                                 int timeoutMs = 60000, const std::function<void()>& in_child = {})
 {
     QProcess process;
-    start_kestrin(process, workDir, env);
+    start_kestrin(process, workDir, env, in_child);
     ProgramResult result;
     result.finished = process.waitForFinished(timeoutMs);
     if (!result.finished)
@@ -48,30 +51,6 @@ inline ProgramResult run_kestrin(const std::string& workDir, const ProgramEnviro
     result.exitCode = process.exitCode();
     result.exitStatus = process.exitStatus();
     result.journal = process.readAllStandardError().toStdString();
-    return result;
-}
-
-// `finished` tells whether the journal showed the text before the time ran out.
-inline ProgramResult run_kestrin_until_journal(const std::string& workDir, const ProgramEnvironment& env,
-                                               const std::string& text, int timeoutMs = 60000)
-{
-    QProcess process;
-    process.setReadChannel(QProcess::StandardError);
-    start_kestrin(process, workDir, env);
-    ProgramResult result;
-    QDeadlineTimer deadline(timeoutMs);
-    while (!result.finished && !deadline.hasExpired() && process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(100);
-        result.journal += process.readAllStandardError().toStdString();
-        result.finished = result.journal.find(text) != std::string::npos;
-    }
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished(2000);
-    result.journal += process.readAllStandardError().toStdString();
-    result.exitCode = process.exitCode();
-    result.exitStatus = process.exitStatus();
     return result;
 }
 

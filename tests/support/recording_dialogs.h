@@ -14,6 +14,7 @@ public:
         std::vector<std::string> messages;
         std::vector<std::string> questions;  // "CAPTION: TEXT"
         std::vector<std::string> statuses;
+        std::vector<std::string> details;    // of messages that have one
         std::vector<std::string> events;     // every entry above, in order, with its kind
         std::deque<bool> answers;            // true = OK / Yes
         std::deque<std::optional<std::string>> files;
@@ -24,10 +25,14 @@ public:
 
     explicit RecordingDialogs(Shared& shared) : s_(shared) {}
 
-    void Message(QWidget*, std::string_view text) override
+    void ShowMessage(QWidget*, std::string_view text, std::string_view detail) override
     {
         s_.messages.emplace_back(text);
         s_.events.push_back("message: " + std::string(text));
+        if (!detail.empty()) {
+            s_.details.emplace_back(detail);
+            s_.events.push_back("detail: " + std::string(detail));
+        }
         if (s_.onMessage)
             s_.onMessage(std::string(text));
     }
@@ -65,7 +70,6 @@ public:
         s_.statuses.emplace_back(text);
         s_.events.push_back("status: " + std::string(text));
     }
-
 private:
     Shared& s_;
 };

@@ -70,6 +70,7 @@ TEST(SimOptions, BadCommandLinesSayWhatIsWrong)
     EXPECT_EQ(error_of({"--tcp", "1", "--upload-word", "L F"}), "--upload-word wants one word without blanks");
     EXPECT_EQ(error_of({"--tcp", "1", "--reply", "VER"}), "--reply wants WORD=TEXT, not 'VER'");
     EXPECT_TRUE(parse_sim_options({"--tcp", "1", "--help"}).help);
+    EXPECT_TRUE(parse_sim_options({"--version", "--pty"}).version);
 }
 
 TEST(SimOptions, AStreamNamesItsByteAndChunkAndQuietAfterCountsFromOne)

@@ -33,7 +33,7 @@ std::string SimProcess::defaultProgram()
     return KESTRIN_UNIT_SIM_PATH;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args, Milliseconds start_timeout, const std::string& program)
+SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& program)
 {
     int out_pipe[2];
     int err_pipe[2];
@@ -82,8 +82,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args, Milliseconds start_
     reader_ = std::thread([this, out = out_pipe[0], err = err_pipe[0]] { readOutput(out, err); });
 
     std::unique_lock lock(mutex_);
-    started_ = changed_.wait_for(lock, start_timeout, [this] { return !events_.empty() || output_ended_; }) &&
-               !events_.empty();
+    changed_.wait(lock, [this] { return !events_.empty() || output_ended_; });
+    started_ = !events_.empty();
 }
 
 SimProcess::~SimProcess()

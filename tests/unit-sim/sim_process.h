@@ -2,7 +2,9 @@
 //
 // The constructor starts the simulator with the given arguments and waits
 // for its first event line (for --pty "pty PATH -> SLAVE", for --tcp
-// "listening PORT"), so that the link is there when the constructor returns.
+// "listening PORT"), so that the link is there when the constructor returns,
+// or for the simulator to end without one: however long a loaded machine
+// takes to start it.
 // A thread reads the child's standard output (the event log, see
 // tools/unit-sim/unit_protocol.h) and standard error while it runs. The
 // destructor stops a simulator that is still running.
@@ -21,7 +23,7 @@
 // so successive calls check the order of events.
 //
 // Interface:
-//   SimProcess(args, start_timeout, program)  program: the simulator of this build
+//   SimProcess(args, program) program: the simulator of this build
 //   started()                 the first event line arrived
 //   waitForEvent(pattern, timeout)   the next matching event, or nothing once the
 //                             time is up or the simulator has ended
@@ -50,8 +52,7 @@ class SimProcess {
 public:
     using Milliseconds = std::chrono::milliseconds;
 
-    explicit SimProcess(const std::vector<std::string>& args, Milliseconds start_timeout = Milliseconds(5000),
-                        const std::string& program = defaultProgram());
+    explicit SimProcess(const std::vector<std::string>& args, const std::string& program = defaultProgram());
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;

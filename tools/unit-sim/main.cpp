@@ -37,6 +37,10 @@ int main(int argc, char** argv)
         std::fputs(unit_sim::usage_text().c_str(), stdout);
         return 0;
     }
+    if (parsed.version) {
+        std::puts("kestrin-unit-sim " KESTRIN_VERSION);
+        return 0;
+    }
     if (!parsed.options) {
         std::fputs(unit_sim::usage_text().c_str(), stderr);
         return complain(parsed.error, kUsageError);

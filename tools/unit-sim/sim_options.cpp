@@ -93,6 +93,8 @@ public:
             const std::string& name = args_[next_++];
             if (name == "--help" || name == "-h")
                 return {std::nullopt, true, {}};
+            if (name == "--version")
+                return {std::nullopt, false, {}, true};
             take(name, options);
         }
         if (error_.empty())
@@ -227,6 +229,7 @@ OptionsResult parse_sim_options(const std::vector<std::string>& args)
 std::string usage_text()
 {
     return R"(usage: kestrin-unit-sim (--pty PATH | --tcp PORT) [options]
+       kestrin-unit-sim --help | --version
 
 A stand-in for the video processing unit: it echoes, shows its prompts,
 switches to loader mode and takes flash image uploads. Events go to

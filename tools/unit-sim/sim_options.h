@@ -8,7 +8,8 @@
 // Interface:
 //   SimOptions                       the parsed options
 //   parse_sim_options(args)          args without the program name; gives the
-//                                    options, or help, or an error text
+//                                    options, or help, or the version, or an
+//                                    error text
 //   usage_text()                     the help text
 #pragma once
 
@@ -42,6 +43,7 @@ struct OptionsResult {
     std::optional<SimOptions> options;
     bool help = false;
     std::string error;
+    bool version = false;
 };
 
 OptionsResult parse_sim_options(const std::vector<std::string>& args);
