@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QProcess>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -46,6 +47,8 @@ PostgresServer::~PostgresServer()
 {
     if (running_)
         stop();
+    if (guard_pipe_ >= 0)
+        close(guard_pipe_);
 }
 
 std::string PostgresServer::url() const
@@ -101,20 +104,28 @@ bool PostgresServer::make()
     return true;
 }
 
+// The guard waits for the end of a pipe that only this process holds: when this process ends, by
+// any way at all, the pipe closes and the guard stops the server and removes its folder.
 void PostgresServer::guard()
 {
     const QString stop = asServerUser(bin_ + "/pg_ctl", {"-D", dir_.filePath("data"), "-m", "immediate", "stop"})
                              .join("' '");
-    const QString script = QString("while kill -0 %1 2>/dev/null; do sleep 1; done; '%2'; rm -rf '%3'")
-                               .arg(getpid())
-                               .arg(stop, dir_.path());
-    QProcess guard;
-    guard.setProgram("setsid");
-    guard.setArguments({"sh", "-c", script});
-    guard.setStandardInputFile(QProcess::nullDevice());
-    guard.setStandardOutputFile(QProcess::nullDevice());
-    guard.setStandardErrorFile(QProcess::nullDevice());
-    guard.startDetached();
+    const QByteArray script = ("cat >/dev/null; '" + stop + "'; rm -rf '" + dir_.path() + "'").toLocal8Bit();
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    if (fork() == 0) {
+        // Only calls that are safe between fork and exec in a program with threads.
+        setsid();
+        dup2(ends[0], STDIN_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl("/bin/sh", "sh", "-c", script.constData(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ends[0]);
+    guard_pipe_ = ends[1];
 }
 
 bool PostgresServer::start()
