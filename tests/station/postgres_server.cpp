@@ -47,8 +47,6 @@ PostgresServer::~PostgresServer()
 {
     if (running_)
         stop();
-    if (guard_pipe_ >= 0)
-        close(guard_pipe_);
 }
 
 std::string PostgresServer::url() const
@@ -124,8 +122,7 @@ void PostgresServer::guard()
         execl("/bin/sh", "sh", "-c", script.constData(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    close(ends[0]);
-    guard_pipe_ = ends[1];
+    close(ends[0]); // the other end stays open until this process ends
 }
 
 bool PostgresServer::start()

@@ -2,8 +2,8 @@
 // A PostgreSQL server of the test's own: initdb and pg_ctl on a temporary folder, listening on a
 // Unix socket in that folder and on no TCP address at all. Run as root, the server runs as the
 // unprivileged user `postgres` (made by Debian's postgresql package) through runuser. A guard
-// process, in a session of its own, stops the server and removes the folder as soon as this
-// object or the program that made it has ended, however it ended (a crash, a time-out's kill).
+// process, in a session of its own, stops the server and removes the folder as soon as the
+// program that made it has ended, however it ended (a crash, a time-out's kill).
 //
 //   PostgresServer server;                    // made and started; no server and error() on failure
 //   ASSERT_TRUE(server.running()) << server.error();
@@ -44,7 +44,6 @@ private:
     QTemporaryDir dir_;
     QString bin_;
     bool durable_;
-    int guard_pipe_ = -1;
     bool running_ = false;
     std::string error_;
 };
