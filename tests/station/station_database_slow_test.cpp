@@ -114,9 +114,9 @@ TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
     window.setStation(make_station(dir.path("line.ini"), error));
     ASSERT_NE(window.station(), nullptr) << error.toStdString();
     Station& station = *window.station();
-    // The server goes away as the third unit starts, once one of the first two has ended: that
-    // unit's record may or may not have reached it by then; none of the others can. The units
-    // end, and their records are written, in an order that only the run tells.
+    // The server goes away as the third unit starts, once one or both of the first two have
+    // ended: their records may or may not have reached it by then; those of the third and the
+    // fourth cannot. The units end, and their records are written, in an order only the run tells.
     std::vector<QString> ended;
     QObject::connect(&station, &Station::unitChanged, [&](int row) {
         const UnitRun& run = station.unit(row);
@@ -134,7 +134,7 @@ TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
 
     station.records().drain(); // one attempt with the server away
     const RecordsStatus away = station.records().status().value();
-    EXPECT_GE(away.waiting, 3);
+    EXPECT_GE(away.waiting, 2);
     EXPECT_LE(away.waiting, 4);
     EXPECT_NE(away.problem.toStdString().find(server.socketPath()), std::string::npos) << away.problem.toStdString();
     EXPECT_EQ(window.recordsText(), QString("records: %1 waiting for the database").arg(away.waiting));
