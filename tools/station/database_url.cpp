@@ -1,22 +1,12 @@
 #include "tools/station/database_url.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
 namespace {
 
 const std::string kForm = "write it as postgresql://USER@HOST:PORT/DBNAME";
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // The text with its %XX escapes replaced; nothing when an escape is broken or gives a NUL.
 std::optional<std::string> percent_decoded(const std::string& text)
@@ -27,11 +17,12 @@ std::optional<std::string> percent_decoded(const std::string& text)
             decoded += text[i];
             continue;
         }
-        const int high = i + 2 < text.size() ? hex_digit(text[i + 1]) : -1;
-        const int low = high >= 0 ? hex_digit(text[i + 2]) : -1;
-        if (low < 0 || (high == 0 && low == 0))
+        unsigned char byte = 0;
+        const char* first = text.data() + i + 1;
+        const auto [end, error] = std::from_chars(first, first + std::min<std::size_t>(2, text.size() - i - 1), byte, 16);
+        if (error != std::errc() || end != first + 2 || byte == 0)
             return std::nullopt;
-        decoded += static_cast<char>(high * 16 + low);
+        decoded += static_cast<char>(byte);
         i += 2;
     }
     return decoded;

@@ -88,6 +88,10 @@ std::unique_ptr<RecordStore> open_record_store(const std::string& where, QString
         error = name + ": " + QString::fromStdString(*problem);
         return nullptr;
     }
+    if (!QSqlDatabase::isDriverAvailable("QPSQL")) {
+        error = name + ": the PostgreSQL driver of Qt SQL is not installed (Debian package libqt6sql6-psql)";
+        return nullptr;
+    }
     const DatabaseAddress& database = std::get<DatabaseAddress>(address);
     if (!spool.empty())
         return open_spooled_store(QString::fromStdString(spool), where, database, error);
