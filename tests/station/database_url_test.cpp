@@ -52,6 +52,8 @@ TEST(DatabaseUrl, EachFaultHasItsMessage)
              {"postgresql://line@localhost/a/b", "no database name: " + form},
              {"postgresql://line@localhost/x?sslmode=require", "no options after the database name: " + form},
              {"postgresql://line@localhost/x#a", "no options after the database name: " + form},
+             {std::string("postgresql://line@local\0host/x", 30), "a control character is no part of an address: " + form},
+             {"postgresql://line@localhost/x\ty", "a control character is no part of an address: " + form},
              {"postgresql://line@localhost/%zz", escape},
              {"postgresql://line@localhost/a%0", escape},
              {"postgresql://line%00@localhost/x", escape},

@@ -74,6 +74,8 @@ std::variant<DatabaseAddress, std::string> parse_database_url(const std::string&
     const std::string_view rest = std::string_view(url).substr(std::string_view(kDatabaseScheme).size());
     if (rest.find_first_of("?#") != std::string_view::npos)
         return "no options after the database name: " + kForm;
+    if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+        return "a control character is no part of an address: " + kForm;
     if (!percent_decoded(std::string(rest)))
         return "each '%' must begin an escape such as %2F, and %00 is none";
     const std::size_t slash = rest.find('/');

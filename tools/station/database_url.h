@@ -5,8 +5,9 @@
 //
 // HOST is a name, an IPv4 address, an IPv6 address in brackets, or a Unix socket folder written
 // with %2F for each '/' (postgresql://line@%2Fvar%2Frun%2Fpostgresql/flashes); PORT is optional
-// (5432). USER, HOST and DBNAME may hold %XX escapes. A password is refused: it comes from the
-// environment variable KESTRIN_RECORDS_PASSWORD or ~/.pgpass, never from the station file.
+// (5432). USER, HOST and DBNAME may hold %XX escapes (but not %00), the address no control
+// character. A password is refused: it comes from the environment variable
+// KESTRIN_RECORDS_PASSWORD or ~/.pgpass, never from the station file.
 // Nothing here touches the network: text in, an address or one message out.
 
 #include <string>
