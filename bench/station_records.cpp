@@ -89,7 +89,8 @@ int main(int argc, char** argv)
     }
     QTemporaryDir dir;
     QString error;
-    const auto records = open_record_store(server.url(), error, dir.filePath("bench.spool.sqlite").toStdString());
+    const auto records =
+        open_record_store(server.url(), error, dir.filePath("bench.spool.sqlite").toStdString());
     if (!records) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
@@ -104,10 +105,13 @@ int main(int argc, char** argv)
     if (sent_s < 0)
         return 1;
     const double rate = count / sent_s;
-    std::printf("%d records of a 4 KiB journal: written to the spool in %.2f s (%.0f per second), all confirmed by "
-                "the database after %.2f s: %.0f records per second, ratio %.1f to the fastest line's %.1f "
-                "(target >= 10)\n",
-                count, spooled_s, count / spooled_s, sent_s, rate, rate / kLineRecordsPerSecond, kLineRecordsPerSecond);
+    std::printf(
+        "%d records of a 4 KiB journal: written to the spool in %.2f s (%.0f per second), all "
+        "confirmed by "
+        "the database after %.2f s: %.0f records per second, ratio %.1f to the fastest line's %.1f "
+        "(target >= 10)\n",
+        count, spooled_s, count / spooled_s, sent_s, rate, rate / kLineRecordsPerSecond,
+        kLineRecordsPerSecond);
 
     for (const bool at_once : {false, true}) {
         if (!server.stop() || !write_records(*records, kWaiting))
@@ -123,8 +127,10 @@ int main(int argc, char** argv)
         const double back_s = seconds_until_sent(*records, since);
         if (back_s < 0)
             return 1;
-        std::printf("%d waiting records, the server back: an empty spool after %.2f s (%s)\n", kWaiting, back_s,
-                    at_once ? "drain(): the sending alone" : "the store's own retry, at most 10 s away");
+        std::printf("%d waiting records, the server back: an empty spool after %.2f s (%s)\n",
+                    kWaiting, back_s,
+                    at_once ? "drain(): the sending alone"
+                            : "the store's own retry, at most 10 s away");
     }
     return 0;
 }

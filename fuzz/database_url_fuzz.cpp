@@ -19,8 +19,9 @@ std::string escaped(const std::string& text)
     std::string out;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                c == '-' || c == '.' || c == '_' || c == '~';
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
         out += unreserved ? std::string(1, c) : std::string{'%', hex[byte >> 4], hex[byte & 15]};
     }
     return out;
@@ -64,9 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(url.starts_with(kDatabaseScheme) && names_database(url));
     FUZZ_CHECK(usable(address.user) && usable(address.host) && usable(address.database));
     FUZZ_CHECK(address.port >= 1 && address.port <= 65535);
-    const std::string again = std::string(kDatabaseScheme) + escaped(address.user) + "@" + escaped(address.host) +
-                              ":" + std::to_string(address.port) + "/" + escaped(address.database);
+    const std::string again = std::string(kDatabaseScheme) + escaped(address.user) + "@" +
+                              escaped(address.host) + ":" + std::to_string(address.port) + "/" +
+                              escaped(address.database);
     const auto reread = parse_database_url(again);
-    FUZZ_CHECK(std::holds_alternative<DatabaseAddress>(reread) && std::get<DatabaseAddress>(reread) == address);
+    FUZZ_CHECK(std::holds_alternative<DatabaseAddress>(reread) &&
+               std::get<DatabaseAddress>(reread) == address);
     return 0;
 }

@@ -16,7 +16,9 @@ namespace {
 
 // The server's CommandComplete messages: for a COMMIT, 'C', its length 11, "COMMIT" and a NUL;
 // for an INSERT, its tag "INSERT 0 ROWS".
-const std::string kCommitComplete("C\0\0\0\x0b" "COMMIT\0", 12);
+const std::string kCommitComplete("C\0\0\0\x0b"
+                                  "COMMIT\0",
+                                  12);
 const std::string kInsertTag("INSERT 0 ");
 
 int connect_unix(const std::string& path)
@@ -53,8 +55,10 @@ CommitCutter::CommitCutter(std::string socket_path) : socket_path_(std::move(soc
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+    if (listener_ < 0 ||
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
         pipe(stop_pipe_) != 0)
         return;
     port_ = ntohs(address.sin_port);

@@ -38,7 +38,8 @@ QString percent_encoded(const QString& path)
 PostgresServer::PostgresServer(bool durable) : bin_(server_bin()), durable_(durable)
 {
     if (bin_.isEmpty())
-        error_ = "no PostgreSQL server under /usr/lib/postgresql (scripts/install-deps.sh installs it)";
+        error_ =
+            "no PostgreSQL server under /usr/lib/postgresql (scripts/install-deps.sh installs it)";
     else if (make())
         start();
 }
@@ -51,8 +52,8 @@ PostgresServer::~PostgresServer()
 
 std::string PostgresServer::url() const
 {
-    return "postgresql://kestrin@" + percent_encoded(dir_.path()).toStdString() + ":" + std::to_string(kPort) +
-           "/postgres";
+    return "postgresql://kestrin@" + percent_encoded(dir_.path()).toStdString() + ":" +
+           std::to_string(kPort) + "/postgres";
 }
 
 std::string PostgresServer::socketPath() const
@@ -74,7 +75,8 @@ bool PostgresServer::run(const QString& program, const QStringList& args)
     process.setWorkingDirectory(dir_.path()); // one the server's user may enter
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(command.front(), command.mid(1));
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+        process.exitCode() == 0)
         return true;
     error_ = command.join(' ').toStdString() + " failed: " + process.readAll().toStdString() +
              process.errorString().toStdString();
@@ -89,14 +91,15 @@ bool PostgresServer::make()
     }
     if (geteuid() == 0) {
         const passwd* user = getpwnam(kServerUser);
-        if (!user || chown(dir_.path().toLocal8Bit().constData(), user->pw_uid, user->pw_gid) != 0) {
+        if (!user ||
+            chown(dir_.path().toLocal8Bit().constData(), user->pw_uid, user->pw_gid) != 0) {
             error_ = std::string("the folder cannot be given to the user ") + kServerUser +
                      " (scripts/install-deps.sh installs the postgresql package, which makes it)";
             return false;
         }
     }
-    if (!run("initdb", {"-D", dir_.filePath("data"), "-A", "trust", "-U", "kestrin", "-E", "UTF8", "--locale=C",
-                        "--no-sync"}))
+    if (!run("initdb", {"-D", dir_.filePath("data"), "-A", "trust", "-U", "kestrin", "-E", "UTF8",
+                        "--locale=C", "--no-sync"}))
         return false;
     guard();
     return true;
@@ -106,9 +109,11 @@ bool PostgresServer::make()
 // any way at all, the pipe closes and the guard stops the server and removes its folder.
 void PostgresServer::guard()
 {
-    const QString stop = asServerUser(bin_ + "/pg_ctl", {"-D", dir_.filePath("data"), "-m", "immediate", "stop"})
-                             .join("' '");
-    const QByteArray script = ("cat >/dev/null; '" + stop + "'; rm -rf '" + dir_.path() + "'").toLocal8Bit();
+    const QString stop =
+        asServerUser(bin_ + "/pg_ctl", {"-D", dir_.filePath("data"), "-m", "immediate", "stop"})
+            .join("' '");
+    const QByteArray script =
+        ("cat >/dev/null; '" + stop + "'; rm -rf '" + dir_.path() + "'").toLocal8Bit();
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
         return;
@@ -130,8 +135,8 @@ bool PostgresServer::start()
     QString options = QString("-c listen_addresses='' -k %1 -p %2").arg(dir_.path()).arg(kPort);
     if (!durable_)
         options += " -F";
-    running_ = run("pg_ctl", {"-D", dir_.filePath("data"), "-l", dir_.filePath("log"), "-w", "-t", "60", "-o",
-                              options, "start"});
+    running_ = run("pg_ctl", {"-D", dir_.filePath("data"), "-l", dir_.filePath("log"), "-w", "-t",
+                              "60", "-o", options, "start"});
     return running_;
 }
 

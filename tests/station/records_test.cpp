@@ -47,9 +47,10 @@ TEST(RecordStores, SqliteKeepsEachKeyOnceAndGivesAnOlderFileTheKey)
         old.setDatabaseName(path);
         ASSERT_TRUE(old.open());
         QSqlQuery query(old);
-        ASSERT_TRUE(query.exec("CREATE TABLE flashes (id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, "
-                               "adapter TEXT, started TEXT, ended TEXT, seconds REAL, result TEXT, exit_status "
-                               "INTEGER, reason TEXT, uploads TEXT, answers TEXT, journal TEXT)"));
+        ASSERT_TRUE(query.exec(
+            "CREATE TABLE flashes (id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, "
+            "adapter TEXT, started TEXT, ended TEXT, seconds REAL, result TEXT, exit_status "
+            "INTEGER, reason TEXT, uploads TEXT, answers TEXT, journal TEXT)"));
         ASSERT_TRUE(query.exec("INSERT INTO flashes (unit, result) VALUES ('A0', 'fail')"));
         old.close();
     }
@@ -78,7 +79,8 @@ TEST(RecordStores, ASpooledStoreKeepsWhatItCannotSend)
 {
     TempWorkDir dir;
     // A socket folder where no server listens: every attempt fails at once, without a network.
-    const std::string url = "postgresql://kestrin@" + QString::fromStdString(dir.path()).replace("/", "%2F").toStdString() +
+    const std::string url = "postgresql://kestrin@" +
+                            QString::fromStdString(dir.path()).replace("/", "%2F").toStdString() +
                             ":5432/postgres";
     const std::string spool = dir.path("line.spool.sqlite");
     const std::string socket = dir.path(".s.PGSQL.5432");
@@ -93,10 +95,13 @@ TEST(RecordStores, ASpooledStoreKeepsWhatItCannotSend)
         store->drain();
         const RecordsStatus status = store->status().value();
         EXPECT_EQ(status.waiting, 2);
-        EXPECT_NE(status.problem.toStdString().find(socket), std::string::npos) << status.problem.toStdString();
+        EXPECT_NE(status.problem.toStdString().find(socket), std::string::npos)
+            << status.problem.toStdString();
         EXPECT_FALSE(store->readAll());
-        EXPECT_NE(store->error().toStdString().find(url + ": "), std::string::npos) << store->error().toStdString();
-        EXPECT_NE(store->error().toStdString().find(socket), std::string::npos) << store->error().toStdString();
+        EXPECT_NE(store->error().toStdString().find(url + ": "), std::string::npos)
+            << store->error().toStdString();
+        EXPECT_NE(store->error().toStdString().find(socket), std::string::npos)
+            << store->error().toStdString();
     }
     const auto again = open_record_store(url, error, spool);
     ASSERT_NE(again, nullptr) << error.toStdString();
@@ -104,8 +109,11 @@ TEST(RecordStores, ASpooledStoreKeepsWhatItCannotSend)
     EXPECT_EQ(again->status().value().waiting, 2);
 
     EXPECT_EQ(open_record_store(url, error, dir.path("none/line.spool.sqlite")), nullptr);
-    EXPECT_TRUE(error.startsWith(QString::fromStdString(dir.path("none/line.spool.sqlite: ")))) << error.toStdString();
+    EXPECT_TRUE(error.startsWith(QString::fromStdString(dir.path("none/line.spool.sqlite: "))))
+        << error.toStdString();
     EXPECT_EQ(open_record_store("postgresql://kestrin@localhost/x?a=b", error, spool), nullptr);
-    EXPECT_EQ(error, "postgresql://kestrin@localhost/x?a=b: no options after the database name: write it as "
-                     "postgresql://USER@HOST:PORT/DBNAME");
+    EXPECT_EQ(
+        error,
+        "postgresql://kestrin@localhost/x?a=b: no options after the database name: write it as "
+        "postgresql://USER@HOST:PORT/DBNAME");
 }

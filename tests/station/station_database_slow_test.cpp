@@ -21,16 +21,18 @@ namespace {
 const std::vector<std::string> kUnits = {"U1", "U2", "U3", "U4"};
 
 // A station folder of `units` on simulators, and its station file line.ini.
-std::vector<std::unique_ptr<SimProcess>> line_at(const TempWorkDir& dir, const std::string& name, int units,
-                                                 int parallel, const std::string& records)
+std::vector<std::unique_ptr<SimProcess>> line_at(const TempWorkDir& dir, const std::string& name,
+                                                 int units, int parallel,
+                                                 const std::string& records)
 {
     station_folder(dir, kFlashScript);
     std::vector<std::unique_ptr<SimProcess>> sims;
-    std::string file = "[station]\nname=" + name + "\nparallel=" + std::to_string(parallel) + "\nrecords=" + records +
-                       "\n[units]\n";
+    std::string file = "[station]\nname=" + name + "\nparallel=" + std::to_string(parallel) +
+                       "\nrecords=" + records + "\n[units]\n";
     for (int i = 0; i < units; ++i) {
         sims.push_back(sim_at(dir, kUnits[static_cast<std::size_t>(i)], {}));
-        file += kUnits[static_cast<std::size_t>(i)] + "=" + dir.path(kUnits[static_cast<std::size_t>(i)] + ".tty") + "\n";
+        file += kUnits[static_cast<std::size_t>(i)] + "=" +
+                dir.path(kUnits[static_cast<std::size_t>(i)] + ".tty") + "\n";
     }
     dir.write("line.ini", file);
     return sims;
@@ -56,7 +58,8 @@ bool wait_until_sent(RecordStore& records)
 }
 
 // The units of the records by station, and whether every record key is there once.
-std::map<QString, std::vector<QString>> units_by_station(const std::vector<FlashRecord>& records, bool& keys_unique)
+std::map<QString, std::vector<QString>> units_by_station(const std::vector<FlashRecord>& records,
+                                                         bool& keys_unique)
 {
     std::map<QString, std::vector<QString>> units;
     QSet<QString> keys;
@@ -64,7 +67,8 @@ std::map<QString, std::vector<QString>> units_by_station(const std::vector<Flash
         units[r.station].push_back(r.unit);
         keys.insert(r.key);
     }
-    keys_unique = keys.size() == static_cast<qsizetype>(records.size()) && !keys.contains(QString());
+    keys_unique =
+        keys.size() == static_cast<qsizetype>(records.size()) && !keys.contains(QString());
     return units;
 }
 
@@ -90,7 +94,8 @@ TEST(StationDatabase, TwoStationsFlashIntoOneDatabaseAtOnce)
 
     for (const StationResult& run : {run_a, run_b}) {
         EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-        EXPECT_NE(run.out.find("\n3 passed, 0 failed, 0 running\nrecords: " + server.url() + "\njournals: "),
+        EXPECT_NE(run.out.find("\n3 passed, 0 failed, 0 running\nrecords: " + server.url() +
+                               "\njournals: "),
                   std::string::npos)
             << run.out;
         EXPECT_EQ(run.out.find("waiting for the database"), std::string::npos) << run.out;
@@ -136,8 +141,10 @@ TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
     const RecordsStatus away = station.records().status().value();
     EXPECT_GE(away.waiting, 2);
     EXPECT_LE(away.waiting, 4);
-    EXPECT_NE(away.problem.toStdString().find(server.socketPath()), std::string::npos) << away.problem.toStdString();
-    EXPECT_EQ(window.recordsText(), QString("records: %1 waiting for the database").arg(away.waiting));
+    EXPECT_NE(away.problem.toStdString().find(server.socketPath()), std::string::npos)
+        << away.problem.toStdString();
+    EXPECT_EQ(window.recordsText(),
+              QString("records: %1 waiting for the database").arg(away.waiting));
     EXPECT_EQ(window.recordsProblem(), away.problem);
 
     ASSERT_TRUE(server.start()) << server.error();
@@ -173,7 +180,8 @@ TEST(StationDatabase, ARecordWhoseConfirmationWasLostIsKeptOnce)
     ASSERT_NE(cutter.port(), 0);
     TempWorkDir dir;
     const auto sims =
-        line_at(dir, "Line C", 2, 2, "postgresql://kestrin@127.0.0.1:" + std::to_string(cutter.port()) + "/postgres");
+        line_at(dir, "Line C", 2, 2,
+                "postgresql://kestrin@127.0.0.1:" + std::to_string(cutter.port()) + "/postgres");
     QString error;
     const std::unique_ptr<Station> station = make_station(dir.path("line.ini"), error);
     ASSERT_NE(station, nullptr) << error.toStdString();
@@ -204,14 +212,16 @@ TEST(StationDatabase, HeadlessSaysWhatWaitsAndTheExportSendsItFirst)
     EXPECT_TRUE(records_lines.front().starts_with("records: not sent: ")) << away.out;
     EXPECT_NE(records_lines.front().find(server.socketPath()), std::string::npos) << away.out;
     EXPECT_EQ(records_lines.back(), "records: 2 waiting for the database");
-    EXPECT_TRUE(away.out.ends_with("records: 2 waiting for the database in " + dir.path("line.spool.sqlite") +
+    EXPECT_TRUE(away.out.ends_with("records: 2 waiting for the database in " +
+                                   dir.path("line.spool.sqlite") +
                                    "; the station sends them when it next runs\n"))
         << away.out;
 
     // The export sends what waits before it reads; a second one finds nothing more to send.
     ASSERT_TRUE(server.start()) << server.error();
     for (int i = 0; i < 2; ++i) {
-        const StationResult exported = run_station(dir.path(), {"--export-csv", "out.csv", "line.ini"});
+        const StationResult exported =
+            run_station(dir.path(), {"--export-csv", "out.csv", "line.ini"});
         EXPECT_EQ(exported.exit_code, 0) << exported.err;
         EXPECT_EQ(exported.out, "2 records written to out.csv\n");
         EXPECT_EQ(exported.err, "");

@@ -19,7 +19,8 @@ std::optional<std::string> percent_decoded(const std::string& text)
         }
         unsigned char byte = 0;
         const char* first = text.data() + i + 1;
-        const auto [end, error] = std::from_chars(first, first + std::min<std::size_t>(2, text.size() - i - 1), byte, 16);
+        const auto [end, error] =
+            std::from_chars(first, first + std::min<std::size_t>(2, text.size() - i - 1), byte, 16);
         if (error != std::errc() || end != first + 2 || byte == 0)
             return std::nullopt;
         decoded += static_cast<char>(byte);
@@ -53,9 +54,10 @@ std::optional<std::string> take_host_and_port(std::string_view text, DatabaseAdd
     address.host = *decoded;
     if (!port)
         return std::nullopt;
-    const auto [end, error] = std::from_chars(port->data(), port->data() + port->size(), address.port);
-    if (port->empty() || error != std::errc() || end != port->data() + port->size() || address.port < 1 ||
-        address.port > 65535)
+    const auto [end, error] =
+        std::from_chars(port->data(), port->data() + port->size(), address.port);
+    if (port->empty() || error != std::errc() || end != port->data() + port->size() ||
+        address.port < 1 || address.port > 65535)
         return "the port must be a whole number from 1 to 65535";
     return std::nullopt;
 }
@@ -71,10 +73,12 @@ std::variant<DatabaseAddress, std::string> parse_database_url(const std::string&
 {
     if (!url.starts_with(kDatabaseScheme))
         return "only PostgreSQL databases can hold the records: " + kForm;
-    const std::string_view rest = std::string_view(url).substr(std::string_view(kDatabaseScheme).size());
+    const std::string_view rest =
+        std::string_view(url).substr(std::string_view(kDatabaseScheme).size());
     if (rest.find_first_of("?#") != std::string_view::npos)
         return "no options after the database name: " + kForm;
-    if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+    if (std::any_of(url.begin(), url.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
         return "a control character is no part of an address: " + kForm;
     if (!percent_decoded(std::string(rest)))
         return "each '%' must begin an escape such as %2F, and %00 is none";
@@ -87,7 +91,8 @@ std::variant<DatabaseAddress, std::string> parse_database_url(const std::string&
         return "no user: " + kForm;
     const std::string_view userinfo = authority.substr(0, at);
     if (userinfo.find(':') != std::string_view::npos)
-        return "a password never goes in the station file: set KESTRIN_RECORDS_PASSWORD or use ~/.pgpass";
+        return "a password never goes in the station file: set KESTRIN_RECORDS_PASSWORD or use "
+               "~/.pgpass";
     DatabaseAddress address;
     const auto user = percent_decoded(std::string(userinfo));
     if (!user || user->empty())

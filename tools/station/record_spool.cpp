@@ -29,15 +29,20 @@ public:
         QSqlQuery query(spool->table_.db());
         // Write-ahead logging: the sender reads and marks while the station writes.
         if (!query.exec("PRAGMA journal_mode=WAL") || !spool->table_.create(", sent TEXT") ||
-            !query.exec("CREATE INDEX IF NOT EXISTS spool_waiting ON spool (id) WHERE sent IS NULL")) {
-            error = path + ": " + (spool->error().isEmpty() ? query.lastError().text() : spool->error());
+            !query.exec(
+                "CREATE INDEX IF NOT EXISTS spool_waiting ON spool (id) WHERE sent IS NULL")) {
+            error = path + ": " +
+                    (spool->error().isEmpty() ? query.lastError().text() : spool->error());
             return nullptr;
         }
         return spool;
     }
 
     bool add(const FlashRecord& record) { return table_.insert({record}); }
-    std::optional<std::vector<FlashRecord>> waiting(int limit) { return table_.select("sent IS NULL", limit); }
+    std::optional<std::vector<FlashRecord>> waiting(int limit)
+    {
+        return table_.select("sent IS NULL", limit);
+    }
 
     // Marks sent every waiting record up to the one with id `last`.
     bool markSent(qint64 last)
@@ -74,9 +79,10 @@ private:
 // attempt and an empty one after each batch the database confirmed.
 class RecordSender : public QObject {
 public:
-    RecordSender(QString spool_path, DatabaseAddress database, std::function<void(const QString&)> report)
-        : spool_path_(std::move(spool_path)), database_(std::move(database)), report_(std::move(report)),
-          retry_(this)
+    RecordSender(QString spool_path, DatabaseAddress database,
+                 std::function<void(const QString&)> report)
+        : spool_path_(std::move(spool_path)), database_(std::move(database)),
+          report_(std::move(report)), retry_(this)
     {
         retry_.setSingleShot(true);
         connect(&retry_, &QTimer::timeout, this, &RecordSender::sendWaiting);
@@ -157,7 +163,8 @@ public:
         : spool_(std::move(spool)), url_(std::move(url))
     {
         sender_ = new RecordSender(spool_path, database, [this](const QString& problem) {
-            QMetaObject::invokeMethod(this, [this, problem] { reported(problem); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, problem] { reported(problem); }, Qt::QueuedConnection);
         });
         sender_->moveToThread(&thread_);
         connect(&thread_, &QThread::finished, sender_, &QObject::deleteLater);
@@ -201,7 +208,8 @@ public:
 
     void drain() override
     {
-        QMetaObject::invokeMethod(sender_, &RecordSender::sendWaiting, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(sender_, &RecordSender::sendWaiting,
+                                  Qt::BlockingQueuedConnection);
         // What the sender reported on its way is here before this returns.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }

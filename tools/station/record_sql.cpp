@@ -10,8 +10,9 @@
 namespace {
 
 // The columns a record is written to and read from, in this order.
-constexpr const char* kColumns = "station, unit, port, adapter, started, ended, seconds, result, exit_status, reason, "
-                                 "uploads, answers, journal, record_key";
+constexpr const char* kColumns =
+    "station, unit, port, adapter, started, ended, seconds, result, exit_status, reason, "
+    "uploads, answers, journal, record_key";
 
 // Any number: the lock that makes one station at a time create the table in PostgreSQL.
 constexpr qint64 kCreateLock = 0x6b65737472696e;
@@ -26,16 +27,18 @@ struct ColumnTypes {
 ColumnTypes column_types(SqlDialect dialect)
 {
     if (dialect == SqlDialect::Postgres)
-        return {"BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "TIMESTAMPTZ", "DOUBLE PRECISION",
-                "UUID NOT NULL UNIQUE"};
+        return {"BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "TIMESTAMPTZ",
+                "DOUBLE PRECISION", "UUID NOT NULL UNIQUE"};
     return {"INTEGER PRIMARY KEY", "TEXT", "REAL", "TEXT"};
 }
 
 QString create_statement(SqlDialect dialect, const QString& table, const QString& extra_columns)
 {
     const ColumnTypes types = column_types(dialect);
-    return QString("CREATE TABLE IF NOT EXISTS %1 (id %2, station TEXT, unit TEXT, port TEXT, adapter TEXT, "
-                   "started %3, ended %3, seconds %4, result TEXT, exit_status INTEGER, reason TEXT, uploads TEXT, "
+    return QString("CREATE TABLE IF NOT EXISTS %1 (id %2, station TEXT, unit TEXT, port TEXT, "
+                   "adapter TEXT, "
+                   "started %3, ended %3, seconds %4, result TEXT, exit_status INTEGER, reason "
+                   "TEXT, uploads TEXT, "
                    "answers TEXT, journal TEXT, record_key %5%6)")
         .arg(table, types.id, types.time, types.real, types.key, extra_columns);
 }
@@ -159,7 +162,8 @@ bool RecordTable::fail(const QString& text)
 bool RecordTable::create(const QString& extra_columns)
 {
     const QString statement = create_statement(dialect_, table_, extra_columns);
-    return dialect_ == SqlDialect::Postgres ? createInPostgres(statement) : createInSqlite(statement);
+    return dialect_ == SqlDialect::Postgres ? createInPostgres(statement)
+                                            : createInSqlite(statement);
 }
 
 bool RecordTable::createInSqlite(const QString& statement)
@@ -167,9 +171,11 @@ bool RecordTable::createInSqlite(const QString& statement)
     QSqlQuery query(db_);
     if (!query.exec(statement))
         return fail(query.lastError().text());
-    if (!db_.record(table_).contains("record_key") && !query.exec("ALTER TABLE " + table_ + " ADD COLUMN record_key TEXT"))
+    if (!db_.record(table_).contains("record_key") &&
+        !query.exec("ALTER TABLE " + table_ + " ADD COLUMN record_key TEXT"))
         return fail(query.lastError().text());
-    if (!query.exec(QString("CREATE UNIQUE INDEX IF NOT EXISTS %1_record_key ON %1 (record_key)").arg(table_)))
+    if (!query.exec(QString("CREATE UNIQUE INDEX IF NOT EXISTS %1_record_key ON %1 (record_key)")
+                        .arg(table_)))
         return fail(query.lastError().text());
     return true;
 }
@@ -181,8 +187,8 @@ bool RecordTable::createInPostgres(const QString& statement)
         return fail(db_.lastError().text());
     QSqlQuery query(db_);
     const bool done = query.exec(QString("SELECT pg_advisory_xact_lock(%1)").arg(kCreateLock)) &&
-                      query.exec(QString("SELECT to_regclass('%1') IS NOT NULL").arg(table_)) && query.next() &&
-                      (query.value(0).toBool() || query.exec(statement));
+                      query.exec(QString("SELECT to_regclass('%1') IS NOT NULL").arg(table_)) &&
+                      query.next() && (query.value(0).toBool() || query.exec(statement));
     if (!done) {
         const QString error = query.lastError().text();
         db_.rollback();

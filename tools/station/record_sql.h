@@ -13,6 +13,7 @@
 
 #include <QSqlDatabase>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -49,7 +50,10 @@ std::unique_ptr<SqlConnection> sqlite_connection(const QString& path, QString& e
 // error() says why.
 class RecordTable {
 public:
-    RecordTable(QSqlDatabase db, SqlDialect dialect, QString table) : db_(std::move(db)), dialect_(dialect), table_(std::move(table)) {}
+    RecordTable(QSqlDatabase db, SqlDialect dialect, QString table)
+        : db_(std::move(db)), dialect_(dialect), table_(std::move(table))
+    {
+    }
 
     // Creates the table, with `extra_columns` after the record's (", sent TEXT"), when it is
     // missing. An SQLite table made before record_key existed gets that column; in PostgreSQL
@@ -62,7 +66,6 @@ public:
     std::optional<std::vector<FlashRecord>> select(const QString& condition = {}, int limit = 0);
 
     QSqlDatabase& db() { return db_; }
-    const QString& table() const { return table_; }
     const QString& error() const { return error_; }
     bool fail(const QString& text);
 
