@@ -35,7 +35,10 @@ QString percent_encoded(const QString& path)
 
 } // namespace
 
-PostgresServer::PostgresServer(bool durable) : bin_(server_bin()), durable_(durable)
+// Under /tmp whatever TMPDIR says: the server's user must reach the folder, and its socket's path
+// must stay short.
+PostgresServer::PostgresServer(bool durable)
+    : dir_("/tmp/kestrin-postgres-XXXXXX"), bin_(server_bin()), durable_(durable)
 {
     if (bin_.isEmpty())
         error_ =
