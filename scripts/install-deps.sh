@@ -4,8 +4,10 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-  # the SQLite driver of Qt SQL: kestrin-station's records
-  libqt6sql6-sqlite
+  # the SQLite and PostgreSQL drivers of Qt SQL: kestrin-station's records and spool
+  libqt6sql6-sqlite libqt6sql6-psql
+  # the PostgreSQL server that the tests and the benchmark of records in a database start on their own
+  postgresql
   # the free faces that stand in for the layout's Windows fonts
   fonts-liberation fonts-comic-neue
   # building and checking the Debian package

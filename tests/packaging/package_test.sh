@@ -82,7 +82,7 @@ echo "== cpack -G DEB"
 deb="$scratch/package/kestrin_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$scratch/package")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite fonts-liberation fonts-comic-neue; do
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql fonts-liberation fonts-comic-neue; do
   [[ ",$depends," =~ [,\ ]$needed[,\ ] ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg -x "$deb" "$scratch/root"

@@ -58,6 +58,13 @@ TEST(StationFile, ReadsUnitsInOrderWithSettingsAndConfiguration)
     EXPECT_EQ(defaults.settings->time_limit_s, 900);
     EXPECT_EQ(defaults.settings->records, dir.path("records.sqlite"));
     EXPECT_EQ(defaults.settings->upload_word, "LF");
+    EXPECT_EQ(defaults.settings->spool, "");
+
+    const StationFileResult database = read_station_file(
+        dir.write("line.b.ini", "[station]\nrecords = postgresql://line@127.0.0.1:5433/flashes\n[units]\nX=/dev/ttyUSB0\n"));
+    ASSERT_TRUE(database.settings) << database.error;
+    EXPECT_EQ(database.settings->records, "postgresql://line@127.0.0.1:5433/flashes");
+    EXPECT_EQ(database.settings->spool, dir.path("line.b.spool.sqlite"));
 }
 
 TEST(StationFile, EachFaultIsNamedWithItsLine)
@@ -74,6 +81,12 @@ TEST(StationFile, EachFaultIsNamedWithItsLine)
         {"[station]\ntime_limit=-5\n" + units, kConfig,
          "s.ini line 2: time_limit must be a whole number of seconds from 1 to 86400"},
         {"[station]\nrecords=\n" + units, kConfig, "s.ini line 2: records names no file"},
+        {"[station]\nrecords=postgresql://line:pw@localhost/flashes\n" + units, kConfig,
+         "s.ini line 2: records: a password never goes in the station file: set KESTRIN_RECORDS_PASSWORD or use "
+         "~/.pgpass"},
+        {"[station]\nrecords=https://db/flashes\n" + units, kConfig,
+         "s.ini line 2: records: only PostgreSQL databases can hold the records: write it as "
+         "postgresql://USER@HOST:PORT/DBNAME"},
         {"[station]\nspeed=9\n" + units, kConfig,
          "s.ini line 2: unknown setting 'speed' (the settings are name, parallel, time_limit, records)"},
         {"[stations]\n" + units, kConfig, "s.ini line 1: unknown section [stations] (the sections are [station] and [units])"},

@@ -47,6 +47,44 @@ private:
     std::vector<QElapsedTimer> since_progress_;
 };
 
+// While records cannot reach their database: why, once for each new reason, and how many wait,
+// whenever that changes, until all are in the database again.
+class RecordsPrinter {
+public:
+    RecordsPrinter(const RecordStore& records, std::FILE* out) : records_(records), out_(out) {}
+
+    void changed()
+    {
+        const std::optional<RecordsStatus> status = records_.status();
+        if (!status)
+            return;
+        if (!status->problem.isEmpty() && status->problem != problem_) {
+            problem_ = status->problem;
+            print("records: not sent: " + problem_.simplified());
+        }
+        if (problem_.isEmpty())
+            return;
+        const QString text = records_status_text(*status);
+        if (text != printed_)
+            print(printed_ = text);
+        if (status->waiting == 0 && status->problem.isEmpty()) {
+            problem_.clear();
+            printed_.clear();
+        }
+    }
+
+private:
+    void print(const QString& line)
+    {
+        std::fprintf(out_, "%s\n", qPrintable(line));
+        std::fflush(out_);
+    }
+
+    const RecordStore& records_;
+    std::FILE* out_;
+    QString problem_, printed_;
+};
+
 void print_table(const Station& station, const std::vector<int>& rows, std::FILE* out)
 {
     std::size_t unit_width = 4, port_width = 4;
@@ -68,7 +106,9 @@ void print_table(const Station& station, const std::vector<int>& rows, std::FILE
 int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
 {
     ChangePrinter printer(station, out);
+    RecordsPrinter records(station.records(), out);
     QEventLoop loop;
+    QObject::connect(&station.records(), &RecordStore::statusChanged, &loop, [&records] { records.changed(); });
     QObject::connect(&station, &Station::idle, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     station.start(rows);
     // Where each unit stands once the first ones have started: a unit that started at once has
@@ -77,11 +117,16 @@ int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
         printer.unitChanged(row);
     QObject::connect(&station, &Station::unitChanged, &loop, [&printer](int row) { printer.unitChanged(row); });
     loop.exec();
+    // The last records go to their database before the summary, or are known to wait.
+    station.records().drain();
 
     print_table(station, rows, out);
     const StationTotals totals = station.totals();
     std::fprintf(out, "%s\nrecords: %s\njournals: %s/\n", qPrintable(totals_text(totals)),
                  station.settings().records.c_str(), qPrintable(station.batchFolder()));
+    if (const auto status = station.records().status(); status && status->waiting > 0)
+        std::fprintf(out, "records: %d waiting for the database in %s; the station sends them when it next runs\n", status->waiting,
+                     station.settings().spool.c_str());
     if (station.keepFailures() > 0)
         std::fprintf(out, "not kept: %d records or journals, the last because %s\n", station.keepFailures(),
                      qPrintable(station.keepError()));

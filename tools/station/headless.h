@@ -4,9 +4,12 @@
 // One line per change of a unit's state ("A1 running", "A1 uploading demo-image.bin
 // 12288/32768", "A1 pass 9.4 s", "A2 fail: Error! ..."). While an image streams, a unit's
 // progress line is printed when its upload begins, at most once a second after that, and when
-// the image is all sent; every other change is printed as it happens. At the end: a table of
-// the units that ran, the totals, where the records and the journals are, and the records or
-// journals that could not be written.
+// the image is all sent; every other change is printed as it happens. While records cannot
+// reach their database: "records: not sent: REASON" for each new reason, and "records: 3 waiting
+// for the database" whenever that count changes, until "records: all in the database". At the
+// end, once the last records were sent or failed to be: a table of the units that ran, the
+// totals, where the records and the journals are, how many records still wait for the database
+// and where they are kept, and the records or journals that could not be written.
 //
 // Returns the exit status: 0 when every unit passed and everything was kept, 1 otherwise.
 // Runs its own event loop on the calling thread until the last unit has ended.

@@ -27,7 +27,7 @@ constexpr int kUnusable = 2;
 struct Options {
     QCommandLineOption headless{"headless", "Run the units once without a window and report on standard output."};
     QCommandLineOption only{"only", "With --headless: run only these units (comma-separated names).", "UNITS"};
-    QCommandLineOption export_csv{"export-csv", "Write the station's records to FILE as CSV and exit.", "FILE"};
+    QCommandLineOption export_csv{"export-csv", "Write the station's records (every station's, when they are in a database) to FILE as CSV and exit.", "FILE"};
 };
 
 int unusable(const QString& message)
@@ -58,10 +58,16 @@ int export_csv(const QString& csv_path, const std::string& station_path)
     if (!station.settings)
         return unusable(QString::fromStdString(station.error));
     QString error;
-    const std::unique_ptr<RecordStore> records = open_record_store(station.settings->records, error);
+    const std::unique_ptr<RecordStore> records =
+        open_record_store(station.settings->records, error, station.settings->spool);
+    if (records)
+        records->drain(); // what waits in the spool goes first, so that the export holds it
     const auto all = records ? records->readAll() : std::nullopt;
     if (!all)
         return unusable("records: " + (records ? records->error() : error));
+    if (const auto status = records->status(); status && status->waiting > 0)
+        std::fprintf(stderr, "kestrin-station: %d records still wait in %s and are not in this export\n",
+                     status->waiting, station.settings->spool.c_str());
     QFile out(csv_path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || !write_records_csv(*all, out) || !out.flush()) {
         std::fprintf(stderr, "kestrin-station: %s: %s\n", qPrintable(csv_path), qPrintable(out.errorString()));

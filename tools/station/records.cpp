@@ -1,124 +1,36 @@
 #include "tools/station/records.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QVariant>
+#include "tools/station/record_spool.h"
+#include "tools/station/record_sql.h"
 
-#include <atomic>
+#include <QSqlError>
+#include <QUuid>
 
 namespace {
 
-constexpr const char* kCreateTable = "CREATE TABLE IF NOT EXISTS flashes ("
-                                     "id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, adapter TEXT, "
-                                     "started TEXT, ended TEXT, seconds REAL, result TEXT, exit_status INTEGER, "
-                                     "reason TEXT, uploads TEXT, answers TEXT, journal TEXT)";
-
-constexpr const char* kInsert = "INSERT INTO flashes (station, unit, port, adapter, started, ended, seconds, result, "
-                                "exit_status, reason, uploads, answers, journal) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-
-constexpr const char* kSelectAll = "SELECT id, station, unit, port, adapter, started, ended, seconds, result, "
-                                   "exit_status, reason, uploads, answers, journal FROM flashes ORDER BY id";
-
-QString iso_utc(const QDateTime& time)
-{
-    return time.toUTC().toString(Qt::ISODateWithMs);
-}
-
-class SqliteRecordStore : public RecordStore {
+// Records in one connection: an SQLite file, or the database itself.
+class TableRecordStore : public RecordStore {
 public:
-    explicit SqliteRecordStore(const QString& path) : connection_(next_connection_name())
+    TableRecordStore(std::unique_ptr<SqlConnection> connection, SqlDialect dialect)
+        : connection_(std::move(connection)), table_(connection_->db(), dialect, "flashes")
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection_);
-        db.setDatabaseName(path);
-        if (!db.open()) {
-            error_ = path + ": " + db.lastError().text();
-            return;
-        }
-        QSqlQuery create(db);
-        if (!create.exec(kCreateTable))
-            error_ = path + ": " + create.lastError().text();
     }
 
-    ~SqliteRecordStore() override
+    bool write(const FlashRecord& record) override { return table_.insert({record}); }
+    std::optional<std::vector<FlashRecord>> readAll() override { return table_.select(); }
+    QString error() const override { return table_.error(); }
+
+    // Opens the connection when it is not, and makes the table; false and error() when either fails.
+    bool ready()
     {
-        QSqlDatabase::database(connection_, false).close();
-        QSqlDatabase::removeDatabase(connection_);
+        if (!table_.db().isOpen() && !table_.db().open())
+            return table_.fail(table_.db().lastError().text());
+        return table_.create();
     }
-
-    bool usable() const { return error_.isEmpty(); }
-
-    bool write(const FlashRecord& r) override
-    {
-        QSqlDatabase db = QSqlDatabase::database(connection_, false);
-        if (!db.transaction())
-            return fail(db.lastError());
-        QSqlQuery insert(db);
-        insert.prepare(kInsert);
-        for (const QVariant& value :
-             {QVariant(r.station), QVariant(r.unit), QVariant(r.port), QVariant(r.adapter), QVariant(iso_utc(r.started)),
-              QVariant(iso_utc(r.ended)), QVariant(r.seconds), QVariant(r.passed ? "pass" : "fail"),
-              r.exit_status ? QVariant(*r.exit_status) : QVariant(QMetaType(QMetaType::Int)), QVariant(r.reason),
-              QVariant(r.uploads), QVariant(r.answers), QVariant(r.journal)})
-            insert.addBindValue(value);
-        if (!insert.exec()) {
-            const QSqlError error = insert.lastError();
-            db.rollback();
-            return fail(error);
-        }
-        return db.commit() || fail(db.lastError());
-    }
-
-    std::optional<std::vector<FlashRecord>> readAll() override
-    {
-        QSqlQuery select(QSqlDatabase::database(connection_, false));
-        if (!select.exec(kSelectAll)) {
-            fail(select.lastError());
-            return std::nullopt;
-        }
-        std::vector<FlashRecord> records;
-        while (select.next()) {
-            const auto text = [&](int column) { return select.value(column).toString(); };
-            FlashRecord r{.id = select.value(0).toLongLong(),
-                          .station = text(1),
-                          .unit = text(2),
-                          .port = text(3),
-                          .adapter = text(4),
-                          .started = QDateTime::fromString(text(5), Qt::ISODateWithMs),
-                          .ended = QDateTime::fromString(text(6), Qt::ISODateWithMs),
-                          .seconds = select.value(7).toDouble(),
-                          .passed = text(8) == "pass",
-                          .exit_status = {},
-                          .reason = text(10),
-                          .uploads = text(11),
-                          .answers = text(12),
-                          .journal = text(13)};
-            if (!select.isNull(9))
-                r.exit_status = select.value(9).toInt();
-            records.push_back(std::move(r));
-        }
-        return records;
-    }
-
-    QString error() const override { return error_; }
 
 private:
-    static QString next_connection_name()
-    {
-        static std::atomic<int> count = 0;
-        return QString("kestrin-records-%1").arg(++count);
-    }
-
-    bool fail(const QSqlError& error)
-    {
-        error_ = error.text();
-        return false;
-    }
-
-    QString connection_;
-    QString error_;
+    std::unique_ptr<SqlConnection> connection_;
+    RecordTable table_;
 };
 
 QByteArray csv_field(const QString& text)
@@ -141,16 +53,49 @@ QByteArray csv_line(const QStringList& fields)
     return line + "\r\n";
 }
 
+std::unique_ptr<RecordStore> opened(std::unique_ptr<TableRecordStore> store, const QString& where, QString& error)
+{
+    if (store->ready())
+        return store;
+    error = where + ": " + store->error();
+    return nullptr;
+}
+
 } // namespace
 
-std::unique_ptr<RecordStore> open_record_store(const std::string& where, QString& error)
+QString new_record_key()
 {
-    auto store = std::make_unique<SqliteRecordStore>(QString::fromStdString(where));
-    if (!store->usable()) {
-        error = store->error();
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QString records_status_text(const RecordsStatus& status)
+{
+    if (status.waiting == 0 && status.problem.isEmpty())
+        return "records: all in the database";
+    return QString("records: %1 waiting for the database").arg(status.waiting);
+}
+
+std::unique_ptr<RecordStore> open_record_store(const std::string& where, QString& error, const std::string& spool)
+{
+    const QString name = QString::fromStdString(where);
+    if (!names_database(where)) {
+        auto connection = sqlite_connection(name, error);
+        return connection ? opened(std::make_unique<TableRecordStore>(std::move(connection), SqlDialect::Sqlite), name, error)
+                          : nullptr;
+    }
+    const auto address = parse_database_url(where);
+    if (const auto* problem = std::get_if<std::string>(&address)) {
+        error = name + ": " + QString::fromStdString(*problem);
         return nullptr;
     }
-    return store;
+    if (!QSqlDatabase::isDriverAvailable("QPSQL")) {
+        error = name + ": the PostgreSQL driver of Qt SQL is not installed (Debian package libqt6sql6-psql)";
+        return nullptr;
+    }
+    const DatabaseAddress& database = std::get<DatabaseAddress>(address);
+    if (!spool.empty())
+        return open_spooled_store(QString::fromStdString(spool), where, database, error);
+    return opened(std::make_unique<TableRecordStore>(database_connection(database), SqlDialect::Postgres), name, error);
 }
 
 bool write_records_csv(const std::vector<FlashRecord>& records, QIODevice& out)

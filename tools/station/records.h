@@ -3,26 +3,35 @@
 //
 // RecordStore is what the station needs of a record keeper: write one finished run, committed
 // before write() returns (so a crash of the station loses no finished record), and read them all
-// back for an export. open_record_store() gives the keeper that a station file's `records` names;
-// today that is an SQLite file through Qt SQL's QSQLITE driver, where each record is one row of
-// the table `flashes`, written in its own transaction:
+// back for an export. open_record_store() gives the keeper that a station file's `records`
+// names, through Qt SQL:
 //
-//   id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, adapter TEXT, started TEXT,
-//   ended TEXT, seconds REAL, result TEXT, exit_status INTEGER, reason TEXT, uploads TEXT,
-//   answers TEXT, journal TEXT
+// - A file: an SQLite database (QSQLITE), where each record is one row of the table `flashes`,
+//   written in its own transaction:
+//
+//     id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, adapter TEXT, started TEXT,
+//     ended TEXT, seconds REAL, result TEXT, exit_status INTEGER, reason TEXT, uploads TEXT,
+//     answers TEXT, journal TEXT, record_key TEXT (unique)
+//
+// - postgresql://USER@HOST:PORT/DBNAME (QPSQL): the same table in that database, made when it is
+//   missing (see record_sql.h for its column types). With a spool, each record is first committed
+//   to the spool, an SQLite file of the station's own, and a thread of the store sends it on (see
+//   record_spool.h); status() says what waits. Without one, records go straight to the database.
 //
 // started and ended are ISO 8601 UTC with milliseconds (2026-12-09T13:15:00.123Z); result is
 // pass or fail; exit_status is NULL when no process ended by itself (a missing device, a crash,
-// a stop); uploads and answers are the run's upload: and answer: journal lines, one per line.
+// a stop); uploads and answers are the run's upload: and answer: journal lines, one per line;
+// record_key is the UUID the station gave the record, so that no record is ever kept twice.
 //
 // write_records_csv() writes records as CSV after RFC 4180: a header line, CRLF line ends, and
 // every field that holds a comma, a double quote, a CR or a LF in double quotes, its double
 // quotes doubled.
 //
-// Each store owns its own named database connection; use it on the thread that opened it.
+// Each store owns its own named database connections; use it on the thread that opened it.
 
 #include <QDateTime>
 #include <QIODevice>
+#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -38,19 +47,43 @@ struct FlashRecord {
     bool passed = false;
     std::optional<int> exit_status{};
     QString reason{}, uploads{}, answers{}, journal{};
+    QString key{}; // record_key
 };
 
-class RecordStore {
+// A new record key: a random UUID, lower case, without braces.
+QString new_record_key();
+
+// What waits for the database of a store that sends its records on.
+struct RecordsStatus {
+    int waiting = 0;   // records that the database has not yet confirmed
+    QString problem{}; // why the latest attempt to send failed; empty when it did not
+};
+
+// "records: all in the database", or "records: 3 waiting for the database" while any waits
+// or the latest attempt failed.
+QString records_status_text(const RecordsStatus& status);
+
+class RecordStore : public QObject {
+    Q_OBJECT
 public:
-    virtual ~RecordStore() = default;
     // True once the record is committed; otherwise error() says why.
     virtual bool write(const FlashRecord& record) = 0;
     virtual std::optional<std::vector<FlashRecord>> readAll() = 0;
     virtual QString error() const = 0;
+    // For a store that sends its records on to a database: what waits; nothing for the others.
+    virtual std::optional<RecordsStatus> status() const { return std::nullopt; }
+    // Returns once an attempt to send what waits has ended; does nothing in other stores.
+    virtual void drain() {}
+
+signals:
+    // status() may have changed.
+    void statusChanged();
 };
 
-// The store named by `where` (a file path), opened and ready; nothing and a message in `error`
-// when it cannot be opened.
-std::unique_ptr<RecordStore> open_record_store(const std::string& where, QString& error);
+// The store named by `where` (a file path or a postgresql:// address), opened and ready; with an
+// address and a `spool` path, the spooled store. Nothing and a message in `error` when it cannot
+// be opened.
+std::unique_ptr<RecordStore> open_record_store(const std::string& where, QString& error,
+                                               const std::string& spool = {});
 
 bool write_records_csv(const std::vector<FlashRecord>& records, QIODevice& out);

@@ -164,7 +164,8 @@ void Station::keepRecord(const UnitRun& run)
                              .reason = QString::fromStdString(run.reason()),
                              .uploads = QString::fromStdString(run.uploads()),
                              .answers = QString::fromStdString(run.answers()),
-                             .journal = QString::fromStdString(run.journal())};
+                             .journal = QString::fromStdString(run.journal()),
+                             .key = new_record_key()};
     if (!records_->write(record)) {
         keep_error_ = records_->error();
         ++keep_failures_;
@@ -179,7 +180,8 @@ std::unique_ptr<Station> make_station(const std::string& path, QString& error)
         return nullptr;
     }
     QString records_error;
-    std::unique_ptr<RecordStore> records = open_record_store(read.settings->records, records_error);
+    std::unique_ptr<RecordStore> records =
+        open_record_store(read.settings->records, records_error, read.settings->spool);
     if (!records) {
         error = "records: " + records_error;
         return nullptr;

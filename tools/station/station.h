@@ -6,7 +6,8 @@
 // ends. Every start() is a batch with its own folder, runs/<UTC start like 20261209T131500Z>
 // in the station folder, where each unit's journal is written as <unit>.log when it ends
 // (<unit>-2.log and so on if that unit ran twice within one second). In the same step its record
-// is written to the record store, committed before the next event is handled.
+// is written to the record store, committed before the next event is handled, with a new record
+// key.
 // stop() un-queues the waiting units and stops the running ones.
 //
 // All on the thread that owns the object; unitChanged(row) is emitted for every change of a unit
@@ -52,6 +53,8 @@ public:
     // Records and journal files that could not be written, and the message of the last one.
     int keepFailures() const { return keep_failures_; }
     const QString& keepError() const { return keep_error_; }
+    // Where the records go; its statusChanged() tells of records waiting for a database.
+    RecordStore& records() const { return *records_; }
     // Where the journals of the latest batch go.
     const QString& batchFolder() const { return batch_folder_; }
 

@@ -2,6 +2,7 @@
 
 #include "app/config_reader.h"
 #include "app/regular_file.h"
+#include "tools/station/database_url.h"
 
 #include <charconv>
 #include <filesystem>
@@ -153,6 +154,11 @@ private:
         } else if (key == "records") {
             if (value.empty())
                 return at(number, "records names no file");
+            if (names_database(value)) {
+                const auto address = parse_database_url(value);
+                if (const auto* problem = std::get_if<std::string>(&address))
+                    return at(number, "records: " + *problem);
+            }
             s_.records = value;
         } else {
             return at(number, "unknown setting '" + key + "' (the settings are name, parallel, time_limit, records)");
@@ -230,7 +236,10 @@ StationFileResult read_station_file(const std::string& path)
     s.records = kDefaultRecords;
     if (const auto failure = StationFileParser(path, s).parse(*text))
         return {std::nullopt, failure->text};
-    s.records = (fs::path(s.folder) / s.records).string();
+    if (names_database(s.records))
+        s.spool = (fs::path(s.folder) / (absolute.stem().string() + ".spool.sqlite")).string();
+    else
+        s.records = (fs::path(s.folder) / s.records).string();
     if (const auto failure = take_configuration(s))
         return {std::nullopt, failure->text};
     return {std::move(s), {}};

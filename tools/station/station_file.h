@@ -8,7 +8,8 @@
 //   name=Bench A            ; optional: the file's base name
 //   parallel=16             ; optional: at most this many units at once (1 to 128)
 //   time_limit=900          ; optional: seconds a unit may take before it is stopped (1 to 86400)
-//   records=records.sqlite  ; optional: the records database, relative to the station folder
+//   records=records.sqlite  ; optional: the records database, relative to the station folder,
+//                           ; or postgresql://USER@HOST:PORT/DBNAME (see database_url.h)
 //   [units]
 //   A1=/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.1:1.0-port0
 //   A2=/dev/ttyUSB1         ; NAME=DEVICE, in the order listed
@@ -42,7 +43,8 @@ struct StationSettings {
     std::string name;
     int parallel = 16;
     int time_limit_s = 900;
-    std::string records; // absolute path of the records database
+    std::string records; // absolute path of the records database, or its postgresql:// address
+    std::string spool;   // with an address: <station file's base name>.spool.sqlite in the folder
     std::vector<StationUnit> units;
 
     // From LoaderDefault.ini in the station folder.

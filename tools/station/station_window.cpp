@@ -14,7 +14,7 @@
 
 StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
-      table_(new QTableView), totals_(new QLabel)
+      table_(new QTableView), totals_(new QLabel), records_(new QLabel)
 {
     setWindowTitle("Kestrin station");
     buildMenu();
@@ -37,6 +37,7 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     layout->addWidget(table_);
     setCentralWidget(central);
     statusBar()->addWidget(totals_, 1);
+    statusBar()->addPermanentWidget(records_);
     connect(model_, &UnitTableModel::refreshed, this, [this] {
         updateTotals();
         updateButtons();
@@ -89,8 +90,10 @@ void StationWindow::setStation(std::unique_ptr<Station> station)
     if (station_) {
         setWindowTitle("Kestrin station - " + QString::fromStdString(station_->settings().name));
         connect(station_.get(), &Station::idle, this, &StationWindow::updateButtons);
+        connect(&station_->records(), &RecordStore::statusChanged, this, &StationWindow::updateRecords);
     }
     updateTotals();
+    updateRecords();
     updateButtons();
 }
 
@@ -146,6 +149,13 @@ void StationWindow::closeEvent(QCloseEvent* event)
 void StationWindow::updateTotals()
 {
     totals_->setText(station_ ? totals_text(station_->totals()) : "No station: File > Open station");
+}
+
+void StationWindow::updateRecords()
+{
+    const std::optional<RecordsStatus> status = station_ ? station_->records().status() : std::nullopt;
+    records_->setText(status ? records_status_text(*status) : QString());
+    records_->setToolTip(status ? status->problem : QString());
 }
 
 void StationWindow::updateButtons()

@@ -4,7 +4,9 @@
 // Start runs every unit; Stop stops them all (waiting units do not start); Run failed again
 // starts the failed ones; Start unit starts the selected row alone (the operator has put a new
 // unit on that fixture). The status bar shows the totals ("8 passed, 1 failed, 3 running"),
-// updated with the table. Double-clicking a row shows that unit's journal of its last run.
+// updated with the table; beside them, for a station whose records go to a database, "records:
+// all in the database" or "records: 3 waiting for the database" (why, in its tooltip), updated
+// whenever a record is written or an attempt to send ends. Double-clicking a row shows that unit's journal of its last run.
 // File > Open station reads another station file when no unit runs.
 //
 // Nothing here blocks: the runs are QProcess children whose output arrives as events, and the
@@ -35,6 +37,8 @@ public:
     QTableView* table() const { return table_; }
     UnitTableModel* model() const { return model_; }
     QString totalsText() const { return totals_->text(); }
+    QString recordsText() const { return records_->text(); }
+    QString recordsProblem() const { return records_->toolTip(); }
 
     void openStation();
     void showJournal(int row);
@@ -46,6 +50,7 @@ private:
     void buildMenu();
     QWidget* buildButtons();
     void updateTotals();
+    void updateRecords();
     void updateButtons();
     int selectedRow() const;
 
@@ -54,6 +59,7 @@ private:
     UnitTableModel* model_;
     QTableView* table_;
     QLabel* totals_;
+    QLabel* records_;
     QPushButton* start_;
     QPushButton* stop_;
     QPushButton* start_failed_;

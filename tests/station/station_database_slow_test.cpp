@@ -1,0 +1,236 @@
+// Stations whose records go to a PostgreSQL database: a server of the test's own (see
+// postgres_server.h), the real kestrin against simulated units on pseudo-terminals.
+//
+// Two stations flash into one database at once; the server goes away in the middle of a line and
+// comes back; a COMMIT's confirmation is lost on its way back to the station; a headless run
+// while the server is away, then the export once it is back.
+
+#include "commit_cutter.h"
+#include "fake_station.h"
+#include "postgres_server.h"
+#include "station_program.h"
+#include "tools/station/station_window.h"
+
+#include <QSet>
+
+#include <map>
+#include <set>
+
+namespace {
+
+const std::vector<std::string> kUnits = {"U1", "U2", "U3", "U4"};
+
+// A station folder of `units` on simulators, and its station file line.ini.
+std::vector<std::unique_ptr<SimProcess>> line_at(const TempWorkDir& dir, const std::string& name,
+                                                 int units, int parallel,
+                                                 const std::string& records)
+{
+    station_folder(dir, kFlashScript);
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::string file = "[station]\nname=" + name + "\nparallel=" + std::to_string(parallel) +
+                       "\nrecords=" + records + "\n[units]\n";
+    for (int i = 0; i < units; ++i) {
+        sims.push_back(sim_at(dir, kUnits[static_cast<std::size_t>(i)], {}));
+        file += kUnits[static_cast<std::size_t>(i)] + "=" +
+                dir.path(kUnits[static_cast<std::size_t>(i)] + ".tty") + "\n";
+    }
+    dir.write("line.ini", file);
+    return sims;
+}
+
+// Runs the event loop until nothing waits for the database and the latest attempt succeeded;
+// false after a minute (a retry comes at most 10 s after the server's return).
+bool wait_until_sent(RecordStore& records)
+{
+    const auto sent = [&records] {
+        const std::optional<RecordsStatus> status = records.status();
+        return status && status->waiting == 0 && status->problem.isEmpty();
+    };
+    if (sent())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&records, &RecordStore::statusChanged, &loop, [&] {
+        if (sent())
+            loop.exit(0);
+    });
+    QTimer::singleShot(60000, &loop, [&loop] { loop.exit(1); });
+    return loop.exec() == 0;
+}
+
+// The units of the records by station, and whether every record key is there once.
+std::map<QString, std::vector<QString>> units_by_station(const std::vector<FlashRecord>& records,
+                                                         bool& keys_unique)
+{
+    std::map<QString, std::vector<QString>> units;
+    QSet<QString> keys;
+    for (const FlashRecord& r : records) {
+        units[r.station].push_back(r.unit);
+        keys.insert(r.key);
+    }
+    keys_unique =
+        keys.size() == static_cast<qsizetype>(records.size()) && !keys.contains(QString());
+    return units;
+}
+
+std::vector<QString> sorted(std::vector<QString> units)
+{
+    std::sort(units.begin(), units.end());
+    return units;
+}
+
+} // namespace
+
+TEST(StationDatabase, TwoStationsFlashIntoOneDatabaseAtOnce)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    TempWorkDir a, b;
+    const auto sims_a = line_at(a, "Line A", 3, 3, server.url());
+    const auto sims_b = line_at(b, "Line B", 3, 3, server.url());
+    QProcess process_a, process_b;
+    start_station(process_a, a.path(), {"--headless", "line.ini"});
+    start_station(process_b, b.path(), {"--headless", "line.ini"});
+    const StationResult run_a = finish_station(process_a), run_b = finish_station(process_b);
+
+    for (const StationResult& run : {run_a, run_b}) {
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("\n3 passed, 0 failed, 0 running\nrecords: " + server.url() +
+                               "\njournals: "),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.out.find("waiting for the database"), std::string::npos) << run.out;
+    }
+    bool keys_unique = false;
+    const auto units = units_by_station(all_records(server.url()), keys_unique);
+    EXPECT_TRUE(keys_unique);
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(sorted(units.at("Line A")), (std::vector<QString>{"U1", "U2", "U3"}));
+    EXPECT_EQ(sorted(units.at("Line B")), (std::vector<QString>{"U1", "U2", "U3"}));
+}
+
+TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    TempWorkDir dir;
+    const auto sims = line_at(dir, "Line T", 4, 2, server.url());
+    QString error;
+    StationWindow window(make_station);
+    window.setStation(make_station(dir.path("line.ini"), error));
+    ASSERT_NE(window.station(), nullptr) << error.toStdString();
+    Station& station = *window.station();
+    // The server goes away as the third unit starts, once one or both of the first two have
+    // ended: their records may or may not have reached it by then; those of the third and the
+    // fourth cannot. The units end, and their records are written, in an order only the run tells.
+    std::vector<QString> ended;
+    QObject::connect(&station, &Station::unitChanged, [&](int row) {
+        const UnitRun& run = station.unit(row);
+        const QString unit = QString::fromStdString(run.unit().name);
+        if (run.state() == UnitState::Passed || run.state() == UnitState::Failed)
+            if (std::find(ended.begin(), ended.end(), unit) == ended.end())
+                ended.push_back(unit);
+        if (row == 2 && run.isActive() && server.running()) {
+            EXPECT_TRUE(server.stop()) << server.error();
+        }
+    });
+    ASSERT_TRUE(run_until_idle(station, [&] { station.startAll(); }));
+    EXPECT_EQ(totals_text(station.totals()), "4 passed, 0 failed, 0 running");
+    EXPECT_EQ(station.keepFailures(), 0) << station.keepError().toStdString();
+
+    station.records().drain(); // one attempt with the server away
+    const RecordsStatus away = station.records().status().value();
+    EXPECT_GE(away.waiting, 2);
+    EXPECT_LE(away.waiting, 4);
+    EXPECT_NE(away.problem.toStdString().find(server.socketPath()), std::string::npos)
+        << away.problem.toStdString();
+    EXPECT_EQ(window.recordsText(),
+              QString("records: %1 waiting for the database").arg(away.waiting));
+    EXPECT_EQ(window.recordsProblem(), away.problem);
+
+    ASSERT_TRUE(server.start()) << server.error();
+    ASSERT_TRUE(wait_until_sent(station.records()));
+    EXPECT_EQ(window.recordsText(), "records: all in the database");
+    EXPECT_EQ(window.recordsProblem(), "");
+    const std::vector<FlashRecord> records = all_records(server.url());
+    bool keys_unique = false;
+    const auto units = units_by_station(records, keys_unique);
+    EXPECT_TRUE(keys_unique);
+    EXPECT_EQ(units.at("Line T"), ended);
+    for (const FlashRecord& r : records) {
+        const UnitRun& run = station.unit(station.rowOf(r.unit.toStdString()));
+        EXPECT_TRUE(r.passed) << r.unit.toStdString();
+        EXPECT_EQ(r.port.toStdString(), run.unit().device);
+        EXPECT_EQ(r.journal.toStdString(), run.journal());
+        EXPECT_EQ(r.uploads.toStdString(), run.uploads());
+        EXPECT_EQ(r.answers.toStdString(), run.answers());
+        EXPECT_EQ(r.reason.toStdString(), run.reason());
+        EXPECT_EQ(r.exit_status, run.exitStatus());
+        EXPECT_EQ(r.started, run.started());
+        EXPECT_EQ(r.ended, run.ended());
+        EXPECT_EQ(r.started.timeSpec(), Qt::UTC);
+        EXPECT_NEAR(r.seconds, run.seconds(), 1e-9);
+    }
+}
+
+TEST(StationDatabase, ARecordWhoseConfirmationWasLostIsKeptOnce)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    CommitCutter cutter(server.socketPath());
+    ASSERT_NE(cutter.port(), 0);
+    TempWorkDir dir;
+    const auto sims =
+        line_at(dir, "Line C", 2, 2,
+                "postgresql://kestrin@127.0.0.1:" + std::to_string(cutter.port()) + "/postgres");
+    QString error;
+    const std::unique_ptr<Station> station = make_station(dir.path("line.ini"), error);
+    ASSERT_NE(station, nullptr) << error.toStdString();
+    ASSERT_TRUE(run_until_idle(*station, [&] { station->startAll(); }));
+    ASSERT_TRUE(wait_until_sent(station->records()));
+
+    EXPECT_TRUE(cutter.cut());
+    bool keys_unique = false;
+    const auto units = units_by_station(all_records(server.url()), keys_unique);
+    EXPECT_TRUE(keys_unique);
+    EXPECT_EQ(sorted(units.at("Line C")), (std::vector<QString>{"U1", "U2"}));
+}
+
+TEST(StationDatabase, HeadlessSaysWhatWaitsAndTheExportSendsItFirst)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    ASSERT_TRUE(server.stop()) << server.error();
+    TempWorkDir dir;
+    const auto sims = line_at(dir, "Line H", 2, 2, server.url());
+    const StationResult away = run_station(dir.path(), {"--headless", "line.ini"});
+    EXPECT_EQ(away.exit_code, 0) << away.out << away.err;
+    std::vector<std::string> records_lines;
+    for (const std::string& line : lines_of(away.out.substr(0, away.out.find("\n\n"))))
+        if (line.starts_with("records: "))
+            records_lines.push_back(line);
+    ASSERT_GE(records_lines.size(), 2u) << away.out;
+    EXPECT_TRUE(records_lines.front().starts_with("records: not sent: ")) << away.out;
+    EXPECT_NE(records_lines.front().find(server.socketPath()), std::string::npos) << away.out;
+    EXPECT_EQ(records_lines.back(), "records: 2 waiting for the database");
+    EXPECT_TRUE(away.out.ends_with("records: 2 waiting for the database in " +
+                                   dir.path("line.spool.sqlite") +
+                                   "; the station sends them when it next runs\n"))
+        << away.out;
+
+    // The export sends what waits before it reads; a second one finds nothing more to send.
+    ASSERT_TRUE(server.start()) << server.error();
+    for (int i = 0; i < 2; ++i) {
+        const StationResult exported =
+            run_station(dir.path(), {"--export-csv", "out.csv", "line.ini"});
+        EXPECT_EQ(exported.exit_code, 0) << exported.err;
+        EXPECT_EQ(exported.out, "2 records written to out.csv\n");
+        EXPECT_EQ(exported.err, "");
+        const std::string csv = file_text(dir.path("out.csv"));
+        EXPECT_NE(csv.find("\r\n1,Line H,U"), std::string::npos) << csv;
+        EXPECT_NE(csv.find("\r\n2,Line H,U"), std::string::npos) << csv;
+    }
+    bool keys_unique = false;
+    const auto units = units_by_station(all_records(server.url()), keys_unique);
+    EXPECT_TRUE(keys_unique);
+    EXPECT_EQ(sorted(units.at("Line H")), (std::vector<QString>{"U1", "U2"}));
+}

@@ -1,0 +1,238 @@
+#include "tools/station/record_sql.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include <atomic>
+
+namespace {
+
+// The columns a record is written to and read from, in this order.
+constexpr const char* kColumns =
+    "station, unit, port, adapter, started, ended, seconds, result, exit_status, reason, "
+    "uploads, answers, journal, record_key";
+
+// Any number: the lock that makes one station at a time create the table in PostgreSQL.
+constexpr qint64 kCreateLock = 0x6b65737472696e;
+
+struct ColumnTypes {
+    const char* id;
+    const char* time;
+    const char* real;
+    const char* key;
+};
+
+ColumnTypes column_types(SqlDialect dialect)
+{
+    if (dialect == SqlDialect::Postgres)
+        return {"BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "TIMESTAMPTZ",
+                "DOUBLE PRECISION", "UUID NOT NULL UNIQUE"};
+    return {"INTEGER PRIMARY KEY", "TEXT", "REAL", "TEXT"};
+}
+
+QString create_statement(SqlDialect dialect, const QString& table, const QString& extra_columns)
+{
+    const ColumnTypes types = column_types(dialect);
+    return QString("CREATE TABLE IF NOT EXISTS %1 (id %2, station TEXT, unit TEXT, port TEXT, "
+                   "adapter TEXT, "
+                   "started %3, ended %3, seconds %4, result TEXT, exit_status INTEGER, reason "
+                   "TEXT, uploads TEXT, "
+                   "answers TEXT, journal TEXT, record_key %5%6)")
+        .arg(table, types.id, types.time, types.real, types.key, extra_columns);
+}
+
+// PostgreSQL's text holds no NUL character: a journal's NUL is kept as U+FFFD there.
+QVariant text_value(QString text, SqlDialect dialect)
+{
+    if (dialect == SqlDialect::Postgres)
+        text.replace(QChar(0), QChar(0xfffd));
+    return text;
+}
+
+QVariantList values_of(const FlashRecord& r, SqlDialect dialect)
+{
+    const auto text = [dialect](const QString& value) { return text_value(value, dialect); };
+    return {text(r.station),
+            text(r.unit),
+            text(r.port),
+            text(r.adapter),
+            iso_utc(r.started),
+            iso_utc(r.ended),
+            r.seconds,
+            r.passed ? "pass" : "fail",
+            r.exit_status ? QVariant(*r.exit_status) : QVariant(QMetaType(QMetaType::Int)),
+            text(r.reason),
+            text(r.uploads),
+            text(r.answers),
+            text(r.journal),
+            r.key};
+}
+
+// SQLite keeps a time as the text written; PostgreSQL gives it back as a time.
+QDateTime time_of(const QVariant& value)
+{
+    if (value.metaType().id() == QMetaType::QDateTime)
+        return value.toDateTime().toUTC();
+    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+}
+
+FlashRecord record_of(const QSqlQuery& row)
+{
+    const auto text = [&](int column) { return row.value(column).toString(); };
+    FlashRecord r{.id = row.value(0).toLongLong(),
+                  .station = text(1),
+                  .unit = text(2),
+                  .port = text(3),
+                  .adapter = text(4),
+                  .started = time_of(row.value(5)),
+                  .ended = time_of(row.value(6)),
+                  .seconds = row.value(7).toDouble(),
+                  .passed = text(8) == "pass",
+                  .exit_status = {},
+                  .reason = text(10),
+                  .uploads = text(11),
+                  .answers = text(12),
+                  .journal = text(13),
+                  .key = text(14)};
+    if (!row.isNull(9))
+        r.exit_status = row.value(9).toInt();
+    return r;
+}
+
+QString next_connection_name()
+{
+    static std::atomic<int> count = 0;
+    return QString("kestrin-records-%1").arg(++count);
+}
+
+} // namespace
+
+QString iso_utc(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+SqlConnection::SqlConnection(const QString& driver) : name_(next_connection_name())
+{
+    QSqlDatabase::addDatabase(driver, name_);
+}
+
+SqlConnection::~SqlConnection()
+{
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+}
+
+std::unique_ptr<SqlConnection> database_connection(const DatabaseAddress& address)
+{
+    auto connection = std::make_unique<SqlConnection>("QPSQL");
+    QSqlDatabase db = connection->db();
+    db.setHostName(QString::fromStdString(address.host));
+    db.setPort(address.port);
+    db.setUserName(QString::fromStdString(address.user));
+    db.setDatabaseName(QString::fromStdString(address.database));
+    if (qEnvironmentVariableIsSet("KESTRIN_RECORDS_PASSWORD"))
+        db.setPassword(qEnvironmentVariable("KESTRIN_RECORDS_PASSWORD"));
+    db.setConnectOptions("connect_timeout=5;application_name=kestrin-station;keepalives_idle=10;"
+                         "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000");
+    return connection;
+}
+
+std::unique_ptr<SqlConnection> sqlite_connection(const QString& path, QString& error)
+{
+    auto connection = std::make_unique<SqlConnection>("QSQLITE");
+    QSqlDatabase db = connection->db();
+    db.setDatabaseName(path);
+    db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=10000");
+    if (!db.open()) {
+        error = path + ": " + db.lastError().text();
+        return nullptr;
+    }
+    return connection;
+}
+
+bool RecordTable::fail(const QString& text)
+{
+    error_ = text;
+    return false;
+}
+
+bool RecordTable::create(const QString& extra_columns)
+{
+    const QString statement = create_statement(dialect_, table_, extra_columns);
+    return dialect_ == SqlDialect::Postgres ? createInPostgres(statement)
+                                            : createInSqlite(statement);
+}
+
+bool RecordTable::createInSqlite(const QString& statement)
+{
+    QSqlQuery query(db_);
+    if (!query.exec(statement))
+        return fail(query.lastError().text());
+    if (!db_.record(table_).contains("record_key") &&
+        !query.exec("ALTER TABLE " + table_ + " ADD COLUMN record_key TEXT"))
+        return fail(query.lastError().text());
+    if (!query.exec(QString("CREATE UNIQUE INDEX IF NOT EXISTS %1_record_key ON %1 (record_key)")
+                        .arg(table_)))
+        return fail(query.lastError().text());
+    return true;
+}
+
+// A user who may only write and read a table that is there needs no right to create one.
+bool RecordTable::createInPostgres(const QString& statement)
+{
+    if (!db_.transaction())
+        return fail(db_.lastError().text());
+    QSqlQuery query(db_);
+    const bool done = query.exec(QString("SELECT pg_advisory_xact_lock(%1)").arg(kCreateLock)) &&
+                      query.exec(QString("SELECT to_regclass('%1') IS NOT NULL").arg(table_)) &&
+                      query.next() && (query.value(0).toBool() || query.exec(statement));
+    if (!done) {
+        const QString error = query.lastError().text();
+        db_.rollback();
+        return fail(error);
+    }
+    return db_.commit() || fail(db_.lastError().text());
+}
+
+bool RecordTable::insert(const std::vector<FlashRecord>& records)
+{
+    if (!db_.transaction())
+        return fail(db_.lastError().text());
+    QSqlQuery query(db_);
+    query.prepare(QString("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                          "ON CONFLICT (record_key) DO NOTHING")
+                      .arg(table_, kColumns));
+    for (const FlashRecord& record : records) {
+        for (const QVariant& value : values_of(record, dialect_))
+            query.addBindValue(value);
+        if (!query.exec()) {
+            const QString error = query.lastError().text();
+            db_.rollback();
+            return fail(error);
+        }
+    }
+    return db_.commit() || fail(db_.lastError().text());
+}
+
+std::optional<std::vector<FlashRecord>> RecordTable::select(const QString& condition, int limit)
+{
+    QString statement = QString("SELECT id, %1 FROM %2").arg(kColumns, table_);
+    if (!condition.isEmpty())
+        statement += " WHERE " + condition;
+    statement += " ORDER BY id";
+    if (limit > 0)
+        statement += QString(" LIMIT %1").arg(limit);
+    QSqlQuery query(db_);
+    query.setForwardOnly(true);
+    if (!query.exec(statement)) {
+        fail(query.lastError().text());
+        return std::nullopt;
+    }
+    std::vector<FlashRecord> records;
+    while (query.next())
+        records.push_back(record_of(query));
+    return records;
+}
