@@ -142,8 +142,7 @@ std::string why_open_failed(const std::string& path, int os_error)
         facts.target = error ? fs::read_symlink(path, error).string() : target.string();
     }
     struct stat st {};
-    facts.exists = ::stat(path.c_str(), &st) == 0;
-    if (facts.exists) {
+    if (::stat(path.c_str(), &st) == 0) {
         facts.mode = st.st_mode;
         facts.owner = name_of(st.st_uid, ::getpwuid_r, &passwd::pw_name);
         facts.group = name_of(st.st_gid, ::getgrgid_r, &group::gr_name);

@@ -38,7 +38,6 @@ struct DeviceHolder {
 struct DeviceFacts {
     std::string path;    // as the COM number names it
     std::string target;  // where a symbolic link at `path` leads; empty for no link
-    bool exists = false;
     mode_t mode = 0;     // file type and permission bits
     std::string owner;
     std::string group;

@@ -10,8 +10,8 @@
 
 TEST(PortDiagnosis, EachFailureSaysWhatHoldsTheDeviceAndWhatToDo)
 {
-    const DeviceFacts usb{"/dev/ttyUSB0", "", true, S_IFCHR | 0660, "root", "dialout", {}};
-    const DeviceFacts private_pty{"/tmp/com1", "/dev/pts/4", true, S_IFCHR | 0620, "ann", "tty", {}};
+    const DeviceFacts usb{"/dev/ttyUSB0", "", S_IFCHR | 0660, "root", "dialout", {}};
+    const DeviceFacts private_pty{"/tmp/com1", "/dev/pts/4", S_IFCHR | 0620, "ann", "tty", {}};
     DeviceFacts held = usb;
     held.holders = {{"minicom", 4242}, {"screen", 77}};
     const struct {
