@@ -161,8 +161,8 @@ TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
         EXPECT_TRUE(r.passed) << r.unit.toStdString();
         EXPECT_EQ(r.port.toStdString(), run.unit().device);
         EXPECT_EQ(r.journal.toStdString(), run.journal());
-        EXPECT_EQ(r.uploads.toStdString(), run.uploads());
-        EXPECT_EQ(r.answers.toStdString(), run.answers());
+        EXPECT_EQ(r.uploads.toStdString(), run.runJournal().uploads());
+        EXPECT_EQ(r.answers.toStdString(), run.runJournal().answers());
         EXPECT_EQ(r.reason.toStdString(), run.reason());
         EXPECT_EQ(r.exit_status, run.exitStatus());
         EXPECT_EQ(r.started, run.started());
