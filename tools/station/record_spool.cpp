@@ -25,9 +25,10 @@ constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 10000;
 // How long a headless run's end or an export waits for an attempt to send, and the store's close
 // for its sender to end, before the connection is cut; and how long then for the cut to take.
-// With a connection time-out of 2 s the two together stay within 5 s whatever the server does.
-constexpr int kDrainMs = 2000;
-constexpr int kShutdownMs = 1500;
+// The close outwaits a connection attempt (2 s at most); a drain and a close together stay
+// within 5 s whatever the server does.
+constexpr int kDrainMs = 1500;
+constexpr int kShutdownMs = 2500;
 constexpr int kCutMs = 500;
 
 // The spool on a connection of its own.

@@ -77,7 +77,7 @@ public:
     virtual QString error() const = 0;
     // For a store that sends its records on to a database: what waits; nothing for the others.
     virtual std::optional<RecordsStatus> status() const { return std::nullopt; }
-    // Returns once an attempt to send what waits has ended, or after at most 2.5 s with the
+    // Returns once an attempt to send what waits has ended, or after at most 2 s with the
     // attempt cut short; does nothing in other stores.
     virtual void drain() {}
     // True when the store takes a write now (checked by writing, not by permission bits);

@@ -174,7 +174,7 @@ void StationWindow::updateTotals()
         return;
     totals_->setText(station_ ? totals_text(station_->totals()) : "No station: File > Open station");
     const int not_kept = station_ ? station_->keepFailures() : 0;
-    keep_->setText(not_kept == 0 ? QString() : QString("%1 not recorded").arg(not_kept));
+    keep_->setText(not_kept == 0 ? QString() : QString("%1 not recorded: %2").arg(not_kept).arg(station_->keepError()));
     keep_->setToolTip(not_kept == 0 ? QString() : station_->keepError());
 }
 
