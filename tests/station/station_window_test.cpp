@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -133,4 +135,26 @@ TEST(StationWindow, ARecordThatCouldNotBeKeptReadsNotRecordedAndIsKeptAtTheNextS
     EXPECT_EQ(all.back().journal.toStdString(), journal);
     EXPECT_EQ(all.back().station_version, "9.99");
     EXPECT_EQ(record_leftover_runs(*ledger, *records, "9.99", "LF", error), 0);
+}
+
+// A stop signal, or the window closed while units run: the units stop, each is recorded with what
+// stopped it, and only then does the program end, with status 1.
+TEST(StationWindow, StopAndQuitEndsTheProgramOnceEveryUnitIsRecorded)
+{
+    FakeStation fake;
+    StationWindow window([](const std::string&, QString&) { return std::unique_ptr<Station>(); });
+    window.setStation(fake.make({{"H1", "hang"}, {"H2", "hang"}, {"W1", "pass"}}, 2, 600));
+    Station& station = *window.station();
+    station.startAll();
+    ASSERT_TRUE(station.unit(0).isActive() && station.unit(1).isActive());
+    QEventLoop program;
+    QTimer::singleShot(0, &window, [&] { window.stopAndQuit("stopped: the window was closed"); });
+    EXPECT_EQ(program.exec(), 1);
+    EXPECT_FALSE(station.busy());
+    QString error;
+    const auto records = open_record_store(fake.folder() + "/records.sqlite", error)->readAll().value();
+    ASSERT_EQ(records.size(), 2u); // W1 was waiting for its turn and never started
+    for (const FlashRecord& r : records)
+        EXPECT_EQ(r.reason, "stopped: the window was closed") << r.unit.toStdString();
+    EXPECT_EQ(station.unit(2).state(), UnitState::Idle);
 }
