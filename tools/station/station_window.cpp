@@ -28,7 +28,8 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::StateColumn, QHeaderView::Stretch);
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ProgressColumn, QHeaderView::Fixed);
     table_->setColumnWidth(UnitTableModel::ProgressColumn, 220);
-    table_->setColumnWidth(UnitTableModel::ResultColumn, 140);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ResultColumn, QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setMinimumSectionSize(60);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() * 2 + 8);
     connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { showJournal(index.row()); });
 
