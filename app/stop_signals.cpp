@@ -16,6 +16,7 @@ constexpr std::array kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 int pipe_ends[2] = {-1, -1};
 struct sigaction previous[std::size(kStopSignals)] = {};
 struct sigaction previous_pipe = {};
+StopSignals* active = nullptr;
 
 void write_signal_number(int signal)
 {
@@ -43,12 +44,14 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent)
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &previous_pipe);
+    active = this;
 }
 
 StopSignals::~StopSignals()
 {
     if (!notifier_)
         return;
+    active = nullptr;
     for (std::size_t i = 0; i < kStopSignals.size(); ++i)
         sigaction(kStopSignals[i], &previous[i], nullptr);
     sigaction(SIGPIPE, &previous_pipe, nullptr);
@@ -69,6 +72,17 @@ QString StopSignals::nameOf(int signal)
     default:
         return QString("signal %1").arg(signal);
     }
+}
+
+int StopSignals::wakeFd()
+{
+    return active ? pipe_ends[0] : -1;
+}
+
+void StopSignals::deliverPending()
+{
+    if (active)
+        active->readPipe();
 }
 
 void StopSignals::readPipe()
