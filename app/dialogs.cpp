@@ -5,6 +5,7 @@
 #include <QFontDialog>
 #include <QMessageBox>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -165,10 +166,29 @@ std::optional<QFont> QtDialogs::ChooseFont(QWidget* owner, const QFont& current)
 
 // ---- unattended journal ----------------------------------------------------------------------
 
-static void journal(const std::string& line)
+namespace {
+
+std::function<void()> journal_lost_handler;
+bool journal_lost = false;
+
+void journal(const std::string& line)
 {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+    if (journal_lost)
+        return;
+    errno = 0;
+    const bool written = std::fprintf(stderr, "%s\n", line.c_str()) >= 0 && std::fflush(stderr) == 0;
+    if (written || errno != EPIPE)
+        return;
+    journal_lost = true;
+    if (journal_lost_handler)
+        journal_lost_handler();
+}
+
+} // namespace
+
+void on_journal_lost(std::function<void()> handler)
+{
+    journal_lost_handler = std::move(handler);
 }
 
 UnattendedDialogs::UnattendedDialogs(std::string_view answers)
@@ -242,6 +262,22 @@ void UnattendedDialogs::UploadEnded(std::string_view file, std::string_view head
 void UnattendedDialogs::RunEnded(std::string_view result)
 {
     journal("result: " + journal_escape(result));
+}
+
+void UnattendedDialogs::RunStarted(std::string_view version)
+{
+    journal("kestrin: " + journal_escape(version));
+}
+
+void UnattendedDialogs::ScriptOpened(std::string_view file, std::string_view sha256)
+{
+    journal("script: " + journal_escape(file) + ": " + std::string(sha256));
+}
+
+void UnattendedDialogs::ImageMeasured(std::string_view file, int64_t length, std::string_view sha256)
+{
+    journal("image: " + journal_escape(file) + ": " + std::to_string(length) + " " +
+            std::string(sha256));
 }
 
 bool unattended_mode()

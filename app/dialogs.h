@@ -27,8 +27,16 @@
 //                        upload: FILE: HEADER -> complete   (or -> incomplete) when it has ended
 //                        result: pass               (or result: fail: REASON) the last line of a
 //                                                   run that ends by itself
+//                        kestrin: VERSION           the program's version, as a run starts
+//                        script: FILE: SHA256       the script file read, and its SHA-256
+//                        image: FILE: LENGTH SHA256 an image _LA measured: its length and the
+//                                                   SHA-256 of the bytes measured
 //                      In every TEXT, CAPTION, FILE, HEADER and REASON CR is written \r, LF \n, a
-//                      backslash \\ and any other byte below 32 as \xNN.
+//                      backslash \\ and any other byte below 32 as \xNN. SHA256 is 64 lower-case
+//                      hexadecimal digits.
+//                      When a line cannot be written because the journal's reader has gone
+//                      (EPIPE), the handler given to on_journal_lost() runs, once, and no line is
+//                      written after it.
 //   make_dialogs()     picks UnattendedDialogs when KESTRIN_UNATTENDED is set and not empty
 //                      (unattended_mode()).
 //
@@ -80,6 +88,13 @@ public:
                              bool /*complete*/) {}
     // A run that ends by itself is over: "pass" or "fail: REASON".
     virtual void RunEnded(std::string_view /*result*/) {}
+    // The program of this version starts its run.
+    virtual void RunStarted(std::string_view /*version*/) {}
+    // The script `file` was opened; `sha256` is its content's digest in lower-case hex.
+    virtual void ScriptOpened(std::string_view /*file*/, std::string_view /*sha256*/) {}
+    // _LA measured the image `file`: `length` bytes whose digest is `sha256`.
+    virtual void ImageMeasured(std::string_view /*file*/, int64_t /*length*/,
+                               std::string_view /*sha256*/) {}
 
 protected:
     virtual void ShowMessage(QWidget* owner, std::string_view text, std::string_view detail) = 0;
@@ -115,6 +130,9 @@ public:
     void ImageProgress(std::string_view file, int64_t sent, int64_t total) override;
     void UploadEnded(std::string_view file, std::string_view header, bool complete) override;
     void RunEnded(std::string_view result) override;
+    void RunStarted(std::string_view version) override;
+    void ScriptOpened(std::string_view file, std::string_view sha256) override;
+    void ImageMeasured(std::string_view file, int64_t length, std::string_view sha256) override;
 
 protected:
     void ShowMessage(QWidget* owner, std::string_view text, std::string_view detail) override;
@@ -134,6 +152,9 @@ QString latin1(std::string_view text);
 // The text of a message box: a carriage return (or CR LF) ends a line; byte sequences that are
 // valid UTF-8 (file names on Linux) are shown as such, every other byte as Latin-1.
 QString message_box_text(std::string_view text);
+
+// Runs `handler` once when the journal's reader has gone (see UnattendedDialogs).
+void on_journal_lost(std::function<void()> handler);
 
 // True when KESTRIN_UNATTENDED is set and not empty.
 bool unattended_mode();

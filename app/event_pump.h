@@ -4,7 +4,9 @@
 //   pump_events()   process the pending window events once: received data, timers, socket
 //                   notifications, repaints and menu commands run inside it.
 //   sleep_ms(n)     block the thread for n milliseconds without processing any event; what the
-//                   unit sends meanwhile waits in the link's buffers.
+//                   unit sends meanwhile waits in the link's buffers. A stop signal that comes
+//                   meanwhile is delivered at once (app/stop_signals.h), so a run that is told to
+//                   stop does not first sleep out a pause of seconds.
 //   poll_round()    one round of a wait loop: pump, then sleep 1 ms.
 //
 // The order of the two is part of the timing that the unit sees, so each operation states it.
@@ -12,7 +14,11 @@
 // thread close to their length: Linux lets a sleeping thread oversleep by its timer slack, 50 us
 // by default, which would stretch each 1 ms pause by 5 %.
 
+#include "app/stop_signals.h"
+
 #include <QCoreApplication>
+
+#include <poll.h>
 
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -35,8 +41,25 @@ inline void pump_events()
 
 inline void sleep_ms(int ms)
 {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ms <= 0)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const int stop = StopSignals::wakeFd();
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return;
+        if (stop < 0) {
+            std::this_thread::sleep_until(deadline);
+            return;
+        }
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const timespec timeout{static_cast<time_t>(seconds.count()),
+                               static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+        pollfd wake{stop, POLLIN, 0};
+        if (ppoll(&wake, 1, &timeout, nullptr) > 0)
+            StopSignals::deliverPending();
+    }
 }
 
 inline void poll_round()

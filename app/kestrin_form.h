@@ -74,6 +74,9 @@ public:
     void FormCloseQuery(bool& CanClose);
     void ExitMenuClick();
     void JustUploadTimerTimer();
+    // Ends the run from outside (a stop signal, the journal's reader gone) as a failed run: an
+    // image in flight reported incomplete, the link closed, "result: fail: REASON", status 1.
+    void EndRunOnStop(std::string_view reason);
     // The client height of the window: the area below the menu bar, status line included.
     int ClientHeight() const;
     void SetClientHeight(int height);

@@ -12,6 +12,7 @@
 #include "app/config_reader.h"
 #include "app/event_pump.h"
 #include "app/terminal_view.h"
+#include "link/client_socket.h"
 #include "link/client_socket_form.h"
 #include "serial/com_port.h"
 
@@ -126,6 +127,7 @@ void TKestrinForm::showEvent(QShowEvent* event)
 
 void TKestrinForm::FormShow()
 {
+    dialogs_->RunStarted(KESTRIN_VERSION);
     VersionLabel->setText("Version : " KESTRIN_VERSION);
     VersionLabel->adjustSize();
     read_config();
@@ -195,6 +197,16 @@ void TKestrinForm::FormCloseQuery(bool& CanClose)
     if (!auto_upload)
         hide();
     exit_process(0);
+}
+
+void TKestrinForm::EndRunOnStop(std::string_view reason)
+{
+    if (!upload_idle)
+        image_transfer_ended();
+    ApdComPort1->SetOpen(false);
+    ClientSocket1->Close();
+    dialogs_->RunEnded("fail: " + std::string(reason));
+    exit_process(kRunScriptFailed);
 }
 
 void TKestrinForm::ExitMenuClick()

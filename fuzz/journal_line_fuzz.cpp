@@ -3,7 +3,8 @@
 // kind's fields put together give back the line exactly: the plain kinds' text is the rest, a
 // progress line's counts are the digits after its last blank (SENT never above TOTAL), an upload
 // line's header begins at the first ": " after which the header form holds (at the first ": "
-// when none does), and a result is "pass", "fail" or "fail: REASON".
+// when none does), a result is "pass", "fail" or "fail: REASON", and a script or image line ends
+// in its 64-digit digest (after its decimal length, for an image).
 //
 // Input: a byte giving the length of the upload word (0 to 7), the word, then the line.
 
@@ -58,6 +59,27 @@ void check_upload(const JournalEvent& e, std::string_view line, std::string_view
         FUZZ_CHECK(formed && !has_upload_header_form(std::string_view(middle).substr(at + 2), word));
 }
 
+bool is_digest(std::string_view text)
+{
+    return text.size() == kSha256HexDigits &&
+           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+void check_script(const JournalEvent& e, std::string_view line)
+{
+    FUZZ_CHECK(is_digest(e.text));
+    FUZZ_CHECK(line == "script: " + std::string(e.file) + ": " + std::string(e.text));
+}
+
+void check_image(const JournalEvent& e, std::string_view line)
+{
+    FUZZ_CHECK(is_digest(e.text));
+    const std::string head = "image: " + std::string(e.file) + ": ";
+    FUZZ_CHECK(line.starts_with(head) && line.ends_with(" " + std::string(e.text)));
+    const std::string_view digits = line.substr(head.size(), line.size() - head.size() - kSha256HexDigits - 1);
+    FUZZ_CHECK(digits.size() <= kMaxImageLengthDigits && is_count(digits, e.total));
+}
+
 void check_result(const JournalEvent& e, std::string_view line)
 {
     if (e.passed)
@@ -88,16 +110,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case JournalKind::Result:
         check_result(e, line);
         break;
+    case JournalKind::Script:
+        check_script(e, line);
+        break;
+    case JournalKind::Image:
+        check_image(e, line);
+        break;
     case JournalKind::Unknown:
         FUZZ_CHECK(e.text.empty() && e.file.empty() && e.header.empty());
         break;
     default:
         FUZZ_CHECK(line == std::string(kind) + std::string(e.text));
         FUZZ_CHECK(kind == "status: " || kind == "message: " || kind == "detail: " || kind == "answer: " ||
-                   kind == "question: " || kind == "open: " || kind == "font: " || kind == "qt: ");
+                   kind == "question: " || kind == "open: " || kind == "font: " || kind == "qt: " ||
+                   kind == "kestrin: ");
         break;
     }
     if (e.kind != JournalKind::Unknown)
-        FUZZ_CHECK(kind == "progress: " || kind == "upload: " || kind == "result: " || e.kind < JournalKind::Progress);
+        FUZZ_CHECK(kind == "progress: " || kind == "upload: " || kind == "result: " || kind == "script: " ||
+                   kind == "image: " || e.kind < JournalKind::Progress);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "link/client_socket.h"
 #include "upload/progress_form.h"
 
+#include <QCryptographicHash>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,6 +39,18 @@ std::string current_directory_text()
     std::error_code error;
     const std::filesystem::path dir = std::filesystem::current_path(error);
     return error ? std::string() : dir.string();
+}
+
+// The SHA-256 of the whole file in lower-case hex; the file is then read again from its start.
+std::string sha256_of(std::FILE* file)
+{
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    char chunk[65536];
+    size_t count;
+    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        digest.addData(QByteArrayView(chunk, static_cast<qsizetype>(count)));
+    std::rewind(file);
+    return digest.result().toHex().toStdString();
 }
 
 } // namespace
@@ -85,6 +98,7 @@ int TKestrinForm::read_ini()
         run_record.ScriptUnreadable();
         return end_script_run_on_error();
     }
+    dialogs().ScriptOpened(script_path, sha256_of(file.get()));
     const bool ethernet_at_start = ClientSocket1->Active();
     bool at_line_start = true;
     bool in_command = false;

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
   # the SQLite and PostgreSQL drivers of Qt SQL: kestrin-station's records and spool
   libqt6sql6-sqlite libqt6sql6-psql
+  # libpq's own interface: the station cuts a database connection that hangs through its socket
+  libpq-dev pkg-config
   # the PostgreSQL server that the tests and the benchmark of records in a database start on their own
   postgresql
   # the free faces that stand in for the layout's Windows fonts

@@ -41,14 +41,17 @@ std::optional<ImageStamp> ImageFileReader::stamp() const
                       static_cast<int64_t>(info.st_mtim.tv_nsec)};
 }
 
-ImageSum sum_image_file(const std::string& path)
+ImageSum sum_image_file(const std::string& path, const ImageBytesSeen& also)
 {
     ImageFileReader file(path);
     const std::optional<ImageStamp> stamp = file.stamp();
     if (!stamp)
         return {};
     unsigned char buffer[65536];
-    while (file.read(buffer, sizeof buffer) > 0) {
+    size_t count;
+    while ((count = file.read(buffer, sizeof buffer)) > 0) {
+        if (also)
+            also(buffer, count);
         if (file.bytes_read() > uint64_t{std::numeric_limits<int32_t>::max()})
             return {ImageReadResult::too_large};
     }

@@ -29,7 +29,9 @@
 //     failed()                    not open, or a read failed
 //     bytes_read(), checksum()    how many bytes all reads gave, and their checksum
 //     stamp()                     the open file's stamp
-//   sum_image_file(path)          the file's length, checksum and stamp, or why there are none
+//   sum_image_file(path, also)    the file's length, checksum and stamp, or why there are none;
+//                                 `also`, when given, sees every byte of the same single read
+//                                 (for a digest of the bytes that were measured)
 //   image_file_stamp(path)        the file's stamp; nothing when it does not open
 //   image_file_time(path)         the file's last-write time; nothing when it does not open
 //   dos_date_text(time)           the date text of a time
@@ -39,6 +41,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,7 +84,9 @@ struct ImageSum {
     ImageStamp stamp{}; // taken before the file is read
 };
 
-ImageSum sum_image_file(const std::string& path);
+using ImageBytesSeen = std::function<void(const unsigned char* bytes, size_t count)>;
+
+ImageSum sum_image_file(const std::string& path, const ImageBytesSeen& also = {});
 
 std::optional<ImageStamp> image_file_stamp(const std::string& path);
 

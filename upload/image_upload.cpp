@@ -24,6 +24,7 @@
 #include "upload/progress_form.h"
 
 #include <QAction>
+#include <QCryptographicHash>
 #include <QMenu>
 #include <QTimer>
 
@@ -41,12 +42,16 @@ constexpr int kCommandIntervalAfterUpload = 14000;
 int TKestrinForm::get_file_checksum()
 {
     const std::string name(text_of(image_file_name));
-    const ImageSum sum = sum_image_file(name);
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    const ImageSum sum = sum_image_file(name, [&digest](const unsigned char* bytes, size_t count) {
+        digest.addData(QByteArrayView(bytes, static_cast<qsizetype>(count)));
+    });
     switch (sum.result) {
     case ImageReadResult::ok:
         file_checksum = sum.checksum;
         file_length = sum.length;
         measured_image_stamp = sum.stamp;
+        dialogs_->ImageMeasured(name, file_length, digest.result().toHex().toStdString());
         return 1;
     case ImageReadResult::cannot_open:
         dialogs().Message(this, "Error opening file " + name + ". Unable to get file checksum");

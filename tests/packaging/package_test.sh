@@ -82,7 +82,7 @@ echo "== cpack -G DEB"
 deb="$scratch/package/kestrin_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$scratch/package")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql fonts-liberation fonts-comic-neue; do
+for needed in libpq5 libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql fonts-liberation fonts-comic-neue; do
   [[ ",$depends," =~ [,\ ]$needed[,\ ] ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg -x "$deb" "$scratch/root"
@@ -115,7 +115,7 @@ status=0
    KESTRIN_COM1="$scratch/com1" timeout 120 "$bin/kestrin" 2> "$scratch/journal") || status=$?
 cat "$scratch/journal"
 [ "$status" -eq 0 ] || fail "kestrin ended with status $status"
-noise=$(grep -Ev '^(message|detail|question|status|open|font|answer|progress|upload|result): ' \
+noise=$(grep -Ev '^(message|detail|question|status|open|font|answer|progress|upload|result|kestrin|script|image): ' \
   "$scratch/journal" || true)
 [ -z "$noise" ] || fail "not a journal line: $noise"
 grep -qx 'status: SUCCESS. Reading script file complete' "$scratch/journal" ||

@@ -5,7 +5,13 @@
 #include "tests/support/program_run.h"
 #include "tests/unit-sim/sim_process.h"
 
+#include <QCryptographicHash>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +48,57 @@ Lines lines_beginning(const std::string& journal, const std::string& prefix)
             lines.push_back(line.substr(prefix.size()));
     return lines;
 }
+
+std::string sha256_of(const std::string& bytes)
+{
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+// A program's journal through a pipe of the test's own, whose reading end the test may close.
+class JournalPipe {
+public:
+    JournalPipe()
+    {
+        if (::pipe2(ends_, O_CLOEXEC) != 0)
+            ends_[0] = ends_[1] = -1;
+    }
+    ~JournalPipe()
+    {
+        closeReader();
+        closeWriter();
+    }
+    // For the child: its standard error is the pipe.
+    std::function<void()> inChild() const
+    {
+        return [fd = ends_[1]] { ::dup2(fd, STDERR_FILENO); };
+    }
+    void closeWriter()
+    {
+        if (ends_[1] >= 0)
+            ::close(ends_[1]);
+        ends_[1] = -1;
+    }
+    void closeReader()
+    {
+        if (ends_[0] >= 0)
+            ::close(ends_[0]);
+        ends_[0] = -1;
+    }
+    // Reads until a line beginning with `prefix` has come, or to the journal's end without one.
+    std::string readUntil(const std::optional<std::string>& prefix)
+    {
+        std::string journal;
+        char chunk[4096];
+        ssize_t count;
+        while ((!prefix || journal.find("\n" + *prefix) == std::string::npos) &&
+               (count = ::read(ends_[0], chunk, sizeof chunk)) > 0)
+            journal.append(chunk, static_cast<std::size_t>(count));
+        return journal;
+    }
+
+private:
+    int ends_[2];
+};
 
 std::string image_of(size_t length)
 {
@@ -161,13 +218,17 @@ TEST(AutomaticMode, RunsTheConfiguredScriptUnattendedAndEnds)
 // unit's line for most of it and its progress lines have to be held back.
 TEST(AutomaticMode, TellsTheCallerTheAnswerTheProgressAndTheHeaderOfAnUpload)
 {
+    const std::string script = "_QC \"VER\"\n" + kUploadScript;
     const AutomaticRun run(Lines{"--baud", "921600", "--reply", "VER=Version 2.03"},
-                           {{"LoaderDefault.ini", kAutomaticIni},
-                            {"auto.sld", "_QC \"VER\"\n" + kUploadScript},
-                            {"image.bin", image_of(200000)}});
+                           {{"LoaderDefault.ini", kAutomaticIni}, {"auto.sld", script}, {"image.bin", image_of(200000)}});
     const std::string& journal = run.result.journal;
     EXPECT_EQ(run.result.exitCode, 0) << journal;
     EXPECT_TRUE(journal.ends_with("\nresult: pass\n")) << journal;
+    // The exact bytes: the program's version first, the script as it was read, the image as _LA
+    // measured it.
+    EXPECT_TRUE(journal.starts_with("kestrin: " KESTRIN_VERSION "\n")) << journal;
+    EXPECT_EQ(lines_beginning(journal, "script: "), Lines{"auto.sld: " + sha256_of(script)});
+    EXPECT_EQ(lines_beginning(journal, "image: "), Lines{"image.bin: 200000 " + sha256_of(image_of(200000))});
     EXPECT_EQ(lines_beginning(journal, "answer: "), Lines{"Version 2.03"});
     EXPECT_EQ(lines_beginning(journal, "upload: "),
               Lines{"image.bin: LF " + run.event("command LF") + " -> complete"});
@@ -200,4 +261,45 @@ TEST(AutomaticMode, ALinkDroppedInTheMiddleOfAnImageFailsTheRun)
     ASSERT_FALSE(progress.empty()) << journal;
     EXPECT_LT(std::stoll(progress.back()), 262144);
     EXPECT_EQ(run.event("dropped after"), "3000");
+}
+
+// Mid-image, at the unit's own 38400 baud: a stop signal ends the run as a failed one, with the
+// image reported incomplete; a journal whose reader has gone ends it the same way.
+TEST(AutomaticMode, AStopSignalOrALostJournalEndsTheRunAsAFailedOne)
+{
+    for (const bool journal_lost : {false, true}) {
+        SCOPED_TRACE(journal_lost ? "the journal's reader gone" : "SIGTERM");
+        QTemporaryDir work;
+        const std::string dir = work.path().toStdString();
+        SimProcess sim({"--pty", dir + "/com1", "--baud", "38400"});
+        ASSERT_TRUE(sim.started()) << sim.errors();
+        write_file(dir + "/LoaderDefault.ini", kAutomaticIni);
+        write_file(dir + "/auto.sld", kUploadScript);
+        write_file(dir + "/image.bin", image_of(32768));
+        JournalPipe pipe;
+        QProcess process;
+        start_kestrin(process, dir, {{"KESTRIN_COM1", QString::fromStdString(dir + "/com1")}}, pipe.inChild());
+        pipe.closeWriter();
+        std::string journal = pipe.readUntil("progress: image.bin ");
+        ASSERT_TRUE(journal.find("progress: ") != std::string::npos) << journal;
+        if (journal_lost)
+            pipe.closeReader();
+        else
+            ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        ASSERT_TRUE(process.waitForFinished(60000)) << journal;
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        // The port is free at once.
+        const int port = ::open((dir + "/com1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(port, 0);
+        EXPECT_EQ(::flock(port, LOCK_EX | LOCK_NB), 0);
+        ::close(port);
+        if (journal_lost)
+            continue;
+        journal += pipe.readUntil(std::nullopt);
+        EXPECT_EQ(lines_beginning(journal, "upload: "),
+                  Lines{"image.bin: LF " + sim.waitForEvent("command LF", std::chrono::seconds(5)).value_or("?").substr(11) +
+                        " -> incomplete"});
+        EXPECT_TRUE(journal.ends_with("\nresult: fail: stopped by SIGTERM\n")) << journal;
+    }
 }

@@ -71,9 +71,10 @@ public:
     std::string folder() const { return dir_.path(); }
     void setMode(const std::string& unit, const std::string& mode) const { dir_.write(unit + ".dev", mode); }
 
-    // A unit with a mode gets a device; one without ("") names a device that is not there.
+    // A unit with a mode gets a device; one without ("") names a device that is not there. The
+    // records go to records.sqlite unless `records` is given.
     std::unique_ptr<Station> make(const std::vector<std::pair<std::string, std::string>>& units, int parallel,
-                                  int time_limit_s) const
+                                  int time_limit_s, std::unique_ptr<RecordStore> records = nullptr) const
     {
         StationSettings s;
         s.file = dir_.path("bench.ini");
@@ -82,6 +83,8 @@ public:
         s.parallel = parallel;
         s.time_limit_s = time_limit_s;
         s.records = dir_.path("records.sqlite");
+        s.ledger = dir_.path("bench.station.sqlite");
+        s.lock = dir_.path("bench.lock");
         s.com_number = kFakeComNumber;
         s.script = "flash.sld";
         for (const auto& [name, mode] : units) {
@@ -90,8 +93,10 @@ public:
             s.units.push_back({name, device(name)});
         }
         QString error;
-        auto records = open_record_store(s.records, error);
-        auto station = std::make_unique<Station>(std::move(s), std::move(records), QString::fromStdString(program()));
+        StationParts parts{.records = records ? std::move(records) : open_record_store(s.records, error),
+                           .ledger = RunLedger::open(QString::fromStdString(s.ledger), error),
+                           .program = QString::fromStdString(program())};
+        auto station = std::make_unique<Station>(std::move(s), std::move(parts));
         station->setGraceMs(200);
         return station;
     }

@@ -9,9 +9,19 @@
 #include "fake_station.h"
 #include "postgres_server.h"
 #include "station_program.h"
+#include "tools/station/record_sql.h"
 #include "tools/station/station_window.h"
 
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <map>
 #include <set>
@@ -72,6 +82,63 @@ std::map<QString, std::vector<QString>> units_by_station(const std::vector<Flash
     return units;
 }
 
+QString sha256_of(const std::string& bytes)
+{
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex();
+}
+
+// A server on 127.0.0.1 that takes connections (the kernel completes them) and never answers.
+class SilentServer {
+public:
+    SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 16) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
+// Writes one record to a spooled store and closes it: the time the close took.
+qint64 close_after_one_record(const std::string& url, const std::string& spool, const std::function<void()>& meanwhile)
+{
+    QString error;
+    auto store = open_record_store(url, error, spool);
+    EXPECT_NE(store, nullptr) << error.toStdString();
+    if (!store)
+        return -1;
+    EXPECT_TRUE(store->write(FlashRecord{.station = "Bench W", .unit = "W1", .passed = true, .key = new_record_key()}));
+    meanwhile();
+    QElapsedTimer closing;
+    closing.start();
+    store.reset();
+    return closing.elapsed();
+}
+
+int waiting_in(const std::string& spool)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "spool-reader");
+    db.setDatabaseName(QString::fromStdString(spool));
+    int waiting = -1;
+    if (db.open()) {
+        QSqlQuery query(db);
+        if (query.exec("SELECT COUNT(*) FROM spool WHERE sent IS NULL") && query.next())
+            waiting = query.value(0).toInt();
+    }
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("spool-reader");
+    return waiting;
+}
+
 std::vector<QString> sorted(std::vector<QString> units)
 {
     std::sort(units.begin(), units.end());
@@ -101,9 +168,18 @@ TEST(StationDatabase, TwoStationsFlashIntoOneDatabaseAtOnce)
         EXPECT_EQ(run.out.find("waiting for the database"), std::string::npos) << run.out;
     }
     bool keys_unique = false;
-    const auto units = units_by_station(all_records(server.url()), keys_unique);
+    const std::vector<FlashRecord> records = all_records(server.url());
+    const auto units = units_by_station(records, keys_unique);
     EXPECT_TRUE(keys_unique);
     ASSERT_EQ(units.size(), 2u);
+    // Which bytes went into each unit, as the station's own SQLite records say it too.
+    const std::string image = file_text(a.path("image.bin"));
+    for (const FlashRecord& r : records) {
+        EXPECT_EQ(r.images, "image: image.bin: " + QString::number(image.size()) + " " + sha256_of(image) + "\n");
+        EXPECT_EQ(r.script_sha256, sha256_of(kFlashScript));
+        EXPECT_EQ(r.kestrin_version, KESTRIN_VERSION);
+        EXPECT_EQ(r.station_version, KESTRIN_VERSION);
+    }
     EXPECT_EQ(sorted(units.at("Line A")), (std::vector<QString>{"U1", "U2", "U3"}));
     EXPECT_EQ(sorted(units.at("Line B")), (std::vector<QString>{"U1", "U2", "U3"}));
 }
@@ -161,8 +237,8 @@ TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
         EXPECT_TRUE(r.passed) << r.unit.toStdString();
         EXPECT_EQ(r.port.toStdString(), run.unit().device);
         EXPECT_EQ(r.journal.toStdString(), run.journal());
-        EXPECT_EQ(r.uploads.toStdString(), run.uploads());
-        EXPECT_EQ(r.answers.toStdString(), run.answers());
+        EXPECT_EQ(r.uploads.toStdString(), run.runJournal().uploads());
+        EXPECT_EQ(r.answers.toStdString(), run.runJournal().answers());
         EXPECT_EQ(r.reason.toStdString(), run.reason());
         EXPECT_EQ(r.exit_status, run.exitStatus());
         EXPECT_EQ(r.started, run.started());
@@ -233,4 +309,52 @@ TEST(StationDatabase, HeadlessSaysWhatWaitsAndTheExportSendsItFirst)
     const auto units = units_by_station(all_records(server.url()), keys_unique);
     EXPECT_TRUE(keys_unique);
     EXPECT_EQ(sorted(units.at("Line H")), (std::vector<QString>{"U1", "U2"}));
+}
+
+// A database that hangs (a server that never answers; a table lock held by another session) never
+// holds up the store's close: the record stays in the spool, and arrives once the lock is gone.
+TEST(StationDatabase, TheStoresCloseEndsWithinFiveSecondsWhateverTheServerDoes)
+{
+    TempWorkDir dir;
+    SilentServer silent;
+    ASSERT_NE(silent.port(), 0);
+    const std::string silent_url = "postgresql://kestrin@127.0.0.1:" + std::to_string(silent.port()) + "/postgres";
+    const qint64 silent_close = close_after_one_record(silent_url, dir.path("silent.spool.sqlite"), [] {
+        QTest::qWait(300); // the sender is connecting, or has given up and waits to retry
+    });
+    EXPECT_GE(silent_close, 0);
+    EXPECT_LT(silent_close, 5000);
+    EXPECT_EQ(waiting_in(dir.path("silent.spool.sqlite")), 1);
+
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    ASSERT_TRUE(all_records(server.url()).empty()); // makes the table
+    auto holder = database_connection(std::get<DatabaseAddress>(parse_database_url(server.url())));
+    ASSERT_TRUE(holder->db().open()) << holder->db().lastError().text().toStdString();
+    QSqlQuery lock(holder->db());
+    ASSERT_TRUE(lock.exec("BEGIN") && lock.exec("LOCK TABLE flashes IN ACCESS EXCLUSIVE MODE"));
+    const std::string spool = dir.path("locked.spool.sqlite");
+    const qint64 locked_close = close_after_one_record(server.url(), spool, [&] {
+        // Until the sender's INSERT waits for the lock (it may also not have come yet: either way
+        // the record cannot have arrived).
+        QSqlQuery waits(holder->db());
+        for (int i = 0; i < 100; ++i) {
+            if (waits.exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") && waits.next() &&
+                waits.value(0).toInt() > 0)
+                break;
+            QTest::qWait(20);
+        }
+    });
+    EXPECT_GE(locked_close, 0);
+    EXPECT_LT(locked_close, 5000);
+    EXPECT_EQ(waiting_in(spool), 1);
+    ASSERT_TRUE(lock.exec("ROLLBACK"));
+
+    QString error;
+    auto again = open_record_store(server.url(), error, spool);
+    ASSERT_NE(again, nullptr) << error.toStdString();
+    ASSERT_TRUE(wait_until_sent(*again));
+    const std::vector<FlashRecord> records = all_records(server.url());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.front().unit, "W1");
 }

@@ -123,11 +123,11 @@ TEST(StationRuns, TheTimeLimitAndTheOperatorStopRunsThatNeverEnd)
         EXPECT_EQ(totals_text(stopped->totals()), "0 passed, 0 failed, 1 running, 1 waiting");
         stopped->stop();
     }));
-    EXPECT_EQ(state_text(stopped->unit(0)), "fail: stopped by the operator");
+    EXPECT_EQ(state_text(stopped->unit(0)), "fail: stopped: the operator pressed Stop");
     EXPECT_EQ(stopped->unit(1).state(), UnitState::Idle); // it never started
     const auto records = records_by_unit(fake.folder() + "/records.sqlite");
     EXPECT_EQ(records.size(), 2u); // H1 and S1
-    EXPECT_EQ(records.at("S1").reason, "stopped by the operator");
+    EXPECT_EQ(records.at("S1").reason, "stopped: the operator pressed Stop");
 }
 
 TEST(StationRecords, CsvAfterRfc4180)
@@ -145,7 +145,11 @@ TEST(StationRecords, CsvAfterRfc4180)
                   .reason = "Error! \"A\" refused",
                   .uploads = "",
                   .answers = "answer: x\r",
-                  .journal = "status: a\nresult: fail\n"};
+                  .journal = "status: a\nresult: fail\n",
+                  .images = "image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n",
+                  .script_sha256 = "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259",
+                  .kestrin_version = "2.00",
+                  .station_version = "2.01"};
     FlashRecord no_process = r;
     no_process.id = 8;
     no_process.exit_status.reset();
@@ -154,9 +158,14 @@ TEST(StationRecords, CsvAfterRfc4180)
     out.open(QIODevice::WriteOnly);
     ASSERT_TRUE(write_records_csv({r, no_process}, out));
     EXPECT_EQ(out.data().toStdString(),
-              "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,answers,journal\r\n"
+              "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,answers,journal,"
+              "images,script_sha256,kestrin_version,station_version\r\n"
               "7,\"Bench, A\",A1,/dev/ttyUSB0,usb-FTDI_x-if00-port0,2026-12-09T13:15:00.005Z,2026-12-09T13:15:09.405Z,"
-              "9.400,fail,1,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\"\r\n"
+              "9.400,fail,1,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\","
+              "\"image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n\","
+              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01\r\n"
               "8,B,A1,/dev/ttyUSB0,usb-FTDI_x-if00-port0,2026-12-09T13:15:00.005Z,2026-12-09T13:15:09.405Z,"
-              "9.400,fail,,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\"\r\n");
+              "9.400,fail,,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\","
+              "\"image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n\","
+              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01\r\n");
 }

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -75,4 +77,84 @@ TEST(StationWindow, RowsColoursAndTotalsFollowTheRuns)
     EXPECT_EQ(journal->windowTitle(), "Journal of A2");
     EXPECT_EQ(journal->findChild<QPlainTextEdit*>()->toPlainText().toStdString(), station.unit(1).journal());
     EXPECT_TRUE(station.unit(1).journal().ends_with("result: pass\n"));
+}
+
+namespace {
+
+// Records in an SQLite file, but the second write fails, as on a disk that has just filled up.
+class SecondWriteFails : public RecordStore {
+public:
+    explicit SecondWriteFails(std::unique_ptr<RecordStore> store) : store_(std::move(store)) {}
+    bool write(const FlashRecord& record) override { return ++writes_ != 2 && store_->write(record); }
+    std::optional<std::vector<FlashRecord>> readAll() override { return store_->readAll(); }
+    QString error() const override { return writes_ == 2 ? "database or disk is full" : store_->error(); }
+
+private:
+    std::unique_ptr<RecordStore> store_;
+    int writes_ = 0;
+};
+
+} // namespace
+
+// A run whose record could not be kept is never shown as a plain PASS, and the station's next
+// start records it with what it ended as.
+TEST(StationWindow, ARecordThatCouldNotBeKeptReadsNotRecordedAndIsKeptAtTheNextStart)
+{
+    FakeStation fake;
+    QString error;
+    auto failing = std::make_unique<SecondWriteFails>(open_record_store(fake.folder() + "/records.sqlite", error));
+    StationWindow window([](const std::string&, QString&) { return std::unique_ptr<Station>(); });
+    window.setStation(fake.make({{"A1", "pass"}, {"A2", "pass"}, {"A3", "pass"}}, 1, 60, std::move(failing)));
+    Station& station = *window.station();
+    ASSERT_TRUE(run_until_idle(station, [&] { station.startAll(); }));
+    window.model()->refresh();
+
+    using M = UnitTableModel;
+    EXPECT_EQ(cell(window, 0, M::ResultColumn), "PASS");
+    EXPECT_EQ(cell(window, 1, M::ResultColumn), "PASS, not recorded");
+    EXPECT_EQ(cell(window, 1, M::ResultColumn, Qt::ToolTipRole), "the record: database or disk is full");
+    EXPECT_NE(window.model()->index(1, M::UnitColumn).data(Qt::BackgroundRole),
+              window.model()->index(0, M::UnitColumn).data(Qt::BackgroundRole));
+    EXPECT_EQ(cell(window, 2, M::ResultColumn), "PASS");
+    EXPECT_EQ(station.keepFailures(), 1);
+    EXPECT_EQ(window.keepText(), "1 not recorded: the record: database or disk is full");
+
+    const std::string journal = station.unit(1).journal();
+    const QString key = station.unit(1).recordKey();
+    window.setStation(nullptr);
+    const auto ledger = RunLedger::open(QString::fromStdString(fake.folder() + "/bench.station.sqlite"), error);
+    const auto records = open_record_store(fake.folder() + "/records.sqlite", error);
+    ASSERT_TRUE(ledger && records) << error.toStdString();
+    EXPECT_EQ(record_leftover_runs(*ledger, *records, "9.99", "LF", error), 1) << error.toStdString();
+    const auto all = records->readAll().value();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all.back().unit, "A2");
+    EXPECT_EQ(all.back().key, key);
+    EXPECT_TRUE(all.back().passed);
+    EXPECT_EQ(all.back().exit_status, 0);
+    EXPECT_EQ(all.back().journal.toStdString(), journal);
+    EXPECT_EQ(all.back().station_version, "9.99");
+    EXPECT_EQ(record_leftover_runs(*ledger, *records, "9.99", "LF", error), 0);
+}
+
+// A stop signal, or the window closed while units run: the units stop, each is recorded with what
+// stopped it, and only then does the program end, with status 1.
+TEST(StationWindow, StopAndQuitEndsTheProgramOnceEveryUnitIsRecorded)
+{
+    FakeStation fake;
+    StationWindow window([](const std::string&, QString&) { return std::unique_ptr<Station>(); });
+    window.setStation(fake.make({{"H1", "hang"}, {"H2", "hang"}, {"W1", "pass"}}, 2, 600));
+    Station& station = *window.station();
+    station.startAll();
+    ASSERT_TRUE(station.unit(0).isActive() && station.unit(1).isActive());
+    QEventLoop program;
+    QTimer::singleShot(0, &window, [&] { window.stopAndQuit("stopped: the window was closed"); });
+    EXPECT_EQ(program.exec(), 1);
+    EXPECT_FALSE(station.busy());
+    QString error;
+    const auto records = open_record_store(fake.folder() + "/records.sqlite", error)->readAll().value();
+    ASSERT_EQ(records.size(), 2u); // W1 was waiting for its turn and never started
+    for (const FlashRecord& r : records)
+        EXPECT_EQ(r.reason, "stopped: the window was closed") << r.unit.toStdString();
+    EXPECT_EQ(station.unit(2).state(), UnitState::Idle);
 }

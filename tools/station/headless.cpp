@@ -1,5 +1,8 @@
 #include "tools/station/headless.h"
 
+#include "app/stop_signals.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 
@@ -85,20 +88,38 @@ private:
     QString problem_, printed_;
 };
 
+// "pass" or "fail", and ", not recorded" when its record or journal file could not be kept.
+std::string result_text(const UnitRun& run)
+{
+    return std::string(run.state() == UnitState::Passed ? "pass" : "fail") +
+           (run.notKept().isEmpty() ? "" : ", not recorded");
+}
+
 void print_table(const Station& station, const std::vector<int>& rows, std::FILE* out)
 {
-    std::size_t unit_width = 4, port_width = 4;
+    std::size_t unit_width = 4, port_width = 4, result_width = 6;
     for (int row : rows) {
         unit_width = std::max(unit_width, station.unit(row).unit().name.size());
         port_width = std::max(port_width, station.unit(row).unit().device.size());
+        result_width = std::max(result_width, result_text(station.unit(row)).size());
     }
-    const int uw = static_cast<int>(unit_width), pw = static_cast<int>(port_width);
-    std::fprintf(out, "\n%-*s  %-*s  result  seconds  reason\n", uw, "unit", pw, "port");
+    const int uw = static_cast<int>(unit_width), pw = static_cast<int>(port_width),
+              rw = static_cast<int>(result_width);
+    std::fprintf(out, "\n%-*s  %-*s  %-*s  seconds  reason\n", uw, "unit", pw, "port", rw, "result");
     for (int row : rows) {
         const UnitRun& run = station.unit(row);
-        std::fprintf(out, "%-*s  %-*s  %-6s  %7.1f  %s\n", uw, run.unit().name.c_str(), pw, run.unit().device.c_str(),
-                     run.state() == UnitState::Passed ? "pass" : "fail", run.seconds(), run.reason().c_str());
+        std::string reason = run.reason();
+        if (!run.notKept().isEmpty())
+            reason += (reason.empty() ? "" : "; ") + ("not recorded: " + run.notKept()).toStdString();
+        std::fprintf(out, "%-*s  %-*s  %-*s  %7.1f  %s\n", uw, run.unit().name.c_str(), pw, run.unit().device.c_str(),
+                     rw, result_text(run).c_str(), run.seconds(), reason.c_str());
     }
+}
+
+void print_line(std::FILE* out, const QString& line)
+{
+    std::fprintf(out, "%s\n", qPrintable(line));
+    std::fflush(out);
 }
 
 } // namespace
@@ -110,6 +131,24 @@ int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
     QEventLoop loop;
     QObject::connect(&station.records(), &RecordStore::statusChanged, &loop, [&records] { records.changed(); });
     QObject::connect(&station, &Station::idle, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    if (station.recoveredRuns() > 0)
+        print_line(out, QString("records: %1 runs that the station had not recorded when it last ended are recorded now")
+                            .arg(station.recoveredRuns()));
+    // A second signal while the units stop changes nothing: each still gets its record.
+    StopSignals stops;
+    QString stopped_by;
+    QObject::connect(&stops, &StopSignals::stopRequested, &loop, [&](int signal) {
+        if (!stopped_by.isEmpty()) {
+            print_line(out, "stopping already (" + StopSignals::nameOf(signal) + "): the units' records are being kept");
+            return;
+        }
+        stopped_by = StopSignals::nameOf(signal);
+        print_line(out, "stopping: " + stopped_by);
+        station.stop(("stopped: " + stopped_by).toStdString());
+    });
+    QCoreApplication::processEvents(); // a stop that came while the station was being made
+    if (!stopped_by.isEmpty())
+        return 1;
     station.start(rows);
     // Where each unit stands once the first ones have started: a unit that started at once has
     // only passed through "waiting".
@@ -128,10 +167,10 @@ int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
         std::fprintf(out, "records: %d waiting for the database in %s; the station sends them when it next runs\n", status->waiting,
                      station.settings().spool.c_str());
     if (station.keepFailures() > 0)
-        std::fprintf(out, "not kept: %d records or journals, the last because %s\n", station.keepFailures(),
+        std::fprintf(out, "not recorded: %d runs, the last because %s\n", station.keepFailures(),
                      qPrintable(station.keepError()));
     std::fflush(out);
     const bool all_passed = std::all_of(rows.begin(), rows.end(),
                                         [&](int row) { return station.unit(row).state() == UnitState::Passed; });
-    return all_passed && station.keepFailures() == 0 ? 0 : 1;
+    return all_passed && station.keepFailures() == 0 && stopped_by.isEmpty() ? 0 : 1;
 }

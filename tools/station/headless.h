@@ -9,10 +9,16 @@
 // for the database" whenever that count changes, until "records: all in the database". At the
 // end, once the last records were sent or failed to be: a table of the units that ran, the
 // totals, where the records and the journals are, how many records still wait for the database
-// and where they are kept, and the records or journals that could not be written.
+// and where they are kept, and the runs whose record or journal could not be written. Runs that a
+// station which ended had left unrecorded, recorded as this one was made, are said first.
 //
-// Returns the exit status: 0 when every unit passed and everything was kept, 1 otherwise.
-// Runs its own event loop on the calling thread until the last unit has ended.
+// SIGINT, SIGTERM or SIGHUP stops the units ("stopping: SIGINT"); each fails with "stopped:
+// SIGINT" and is recorded, and a second signal meanwhile changes nothing. A run whose record or
+// journal file could not be kept reads "pass, not recorded" in the table.
+//
+// Returns the exit status: 0 when every unit passed and everything was kept, 1 otherwise (and
+// always after a stop). Runs its own event loop on the calling thread until the last unit has
+// ended.
 
 #include "tools/station/station.h"
 

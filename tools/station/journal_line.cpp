@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -16,6 +17,7 @@ constexpr std::array kPlainKinds = {
     PlainKind{"detail: ", JournalKind::Detail},     PlainKind{"answer: ", JournalKind::Answer},
     PlainKind{"question: ", JournalKind::Question}, PlainKind{"open: ", JournalKind::Open},
     PlainKind{"font: ", JournalKind::Font},         PlainKind{"qt: ", JournalKind::Qt},
+    PlainKind{"kestrin: ", JournalKind::Kestrin},
 };
 
 bool take_prefix(std::string_view& text, std::string_view prefix)
@@ -44,9 +46,9 @@ bool is_lower_hex(char c)
     return is_digit(c) || (c >= 'a' && c <= 'f');
 }
 
-std::optional<std::uint64_t> decimal(std::string_view digits)
+std::optional<std::uint64_t> decimal(std::string_view digits, std::size_t most = kMaxProgressDigits)
 {
-    if (digits.empty() || digits.size() > kMaxProgressDigits || !all_of(digits, is_digit))
+    if (digits.empty() || digits.size() > most || !all_of(digits, is_digit))
         return std::nullopt;
     std::uint64_t value = 0;
     for (char c : digits)
@@ -106,6 +108,46 @@ JournalEvent upload_of(std::string_view rest, std::string_view upload_word)
             .complete = complete};
 }
 
+// "FILE: SHA256" with the digest at the end; the FILE and the digest, or nothing.
+std::optional<std::pair<std::string_view, std::string_view>> file_and_digest(std::string_view rest)
+{
+    constexpr std::size_t kTail = 2 + kSha256HexDigits;
+    if (rest.size() < kTail || rest.substr(rest.size() - kTail, 2) != ": ")
+        return std::nullopt;
+    const std::string_view digest = rest.substr(rest.size() - kSha256HexDigits);
+    if (!all_of(digest, is_lower_hex))
+        return std::nullopt;
+    return std::pair{rest.substr(0, rest.size() - kTail), digest};
+}
+
+JournalEvent script_of(std::string_view rest)
+{
+    const auto parts = file_and_digest(rest);
+    if (!parts)
+        return {};
+    return {.kind = JournalKind::Script, .text = parts->second, .file = parts->first};
+}
+
+// "FILE: LENGTH SHA256": the digest after the last blank, the length between it and the ": "
+// before it.
+JournalEvent image_of(std::string_view rest)
+{
+    const std::size_t blank = rest.rfind(' ');
+    if (blank == std::string_view::npos)
+        return {};
+    const std::string_view digest = rest.substr(blank + 1);
+    const std::string_view head = rest.substr(0, blank);
+    const std::size_t colon = head.rfind(": ");
+    if (digest.size() != kSha256HexDigits || !all_of(digest, is_lower_hex) || colon == std::string_view::npos)
+        return {};
+    const auto length = decimal(head.substr(colon + 2), kMaxImageLengthDigits);
+    if (!length)
+        return {};
+    JournalEvent event{.kind = JournalKind::Image, .text = digest, .file = head.substr(0, colon)};
+    event.total = *length;
+    return event;
+}
+
 JournalEvent result_of(std::string_view rest)
 {
     if (rest == "pass")
@@ -139,5 +181,9 @@ JournalEvent parse_journal_line(std::string_view line, std::string_view upload_w
         return upload_of(line, upload_word);
     if (take_prefix(line, "result: "))
         return result_of(line);
+    if (take_prefix(line, "script: "))
+        return script_of(line);
+    if (take_prefix(line, "image: "))
+        return image_of(line);
     return {};
 }

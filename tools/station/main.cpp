@@ -6,8 +6,11 @@
 //   kestrin-station --export-csv FILE STATION.ini       the records as CSV
 //
 // Exit status: 0 every unit passed (or the export was written), 1 a unit failed (or the export
-// could not be written), 2 the command line, the station file or its configuration is unusable.
+// could not be written, or the station was stopped: SIGINT, SIGTERM, SIGHUP, or the window
+// closed while units ran), 2 the command line, the station file or its configuration is unusable
+// (or another station runs it).
 
+#include "app/stop_signals.h"
 #include "tools/station/headless.h"
 #include "tools/station/station.h"
 #include "tools/station/station_window.h"
@@ -60,6 +63,8 @@ int export_csv(const QString& csv_path, const std::string& station_path)
     QString error;
     const std::unique_ptr<RecordStore> records =
         open_record_store(station.settings->records, error, station.settings->spool);
+    if (records && !record_runs_left_running(*station.settings, *records, error))
+        return unusable("records: the runs of the station that ended could not be recorded: " + error);
     if (records)
         records->drain(); // what waits in the spool goes first, so that the export holds it
     const auto all = records ? records->readAll() : std::nullopt;
@@ -98,6 +103,10 @@ int headless(const std::string& station_path, const QString& only)
 int window(const QStringList& positional)
 {
     StationWindow window(make_station);
+    StopSignals stops;
+    QObject::connect(&stops, &StopSignals::stopRequested, &window, [&window](int signal) {
+        window.stopAndQuit(("stopped: " + StopSignals::nameOf(signal)).toStdString());
+    });
     if (!positional.isEmpty()) {
         QString error;
         std::unique_ptr<Station> station = make_station(positional.front().toStdString(), error);

@@ -3,19 +3,33 @@
 #include "tools/station/record_sql.h"
 
 #include <QCoreApplication>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QTimer>
 
+#include <libpq-fe.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <mutex>
 
 namespace {
 
 constexpr int kBatch = 100;
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 10000;
+// How long a headless run's end or an export waits for an attempt to send, and the store's close
+// for its sender to end, before the connection is cut; and how long then for the cut to take.
+// The close outwaits a connection attempt (2 s at most); a drain and a close together stay
+// within 5 s whatever the server does.
+constexpr int kDrainMs = 1500;
+constexpr int kShutdownMs = 2500;
+constexpr int kCutMs = 500;
 
 // The spool on a connection of its own.
 class Spool {
@@ -27,8 +41,7 @@ public:
             return nullptr;
         auto spool = std::unique_ptr<Spool>(new Spool(std::move(connection)));
         QSqlQuery query(spool->table_.db());
-        // Write-ahead logging: the sender reads and marks while the station writes.
-        if (!query.exec("PRAGMA journal_mode=WAL") || !spool->table_.create(", sent TEXT") ||
+        if (!spool->table_.create(", sent TEXT") ||
             !query.exec(
                 "CREATE INDEX IF NOT EXISTS spool_waiting ON spool (id) WHERE sent IS NULL")) {
             error = path + ": " +
@@ -63,6 +76,8 @@ public:
         return std::nullopt;
     }
 
+    bool writable(QString& error) { return sqlite_writable(table_.db(), error); }
+
     const QString& error() const { return table_.error(); }
 
 private:
@@ -75,18 +90,84 @@ private:
     RecordTable table_;
 };
 
+// What a store and its sender share across their two threads. The socket of the sender's open
+// database connection, so that the store can cut a connection that hangs: a blocked call on it
+// then returns at once with an error. And whether the store is still there, so that a sender
+// that outlives it (left in a connection attempt that would not end) reports to no one.
+class SenderLine {
+public:
+    // On the sender's thread, as its connection opens and before it closes.
+    void connected(int fd)
+    {
+        std::lock_guard lock(mutex_);
+        fd_ = fd;
+    }
+    void closing()
+    {
+        std::lock_guard lock(mutex_);
+        fd_ = -1;
+    }
+
+    // On the store's thread.
+    void cut()
+    {
+        std::lock_guard lock(mutex_);
+        if (fd_ >= 0)
+            shutdown(fd_, SHUT_RDWR);
+    }
+    void storeGone()
+    {
+        std::lock_guard lock(mutex_);
+        store_ = nullptr;
+    }
+
+    explicit SenderLine(QObject* store) : store_(store) {}
+
+    // Runs `post` (which posts an event to the store) unless the store has gone.
+    template <typename Post>
+    void toStore(Post post)
+    {
+        std::lock_guard lock(mutex_);
+        if (store_)
+            post(store_);
+    }
+
+private:
+    std::mutex mutex_;
+    int fd_ = -1;
+    QObject* store_;
+};
+
+// A failed attempt always has a problem to tell, even where Qt SQL gives no text (a connection
+// that the server closed as it opened): an empty one would read as success.
+QString database_problem(const QString& text)
+{
+    return text.trimmed().isEmpty() ? "the connection to the database was lost" : text;
+}
+
+// The socket of an open PostgreSQL connection of Qt SQL; -1 when there is none.
+int socket_of(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+        return -1;
+    return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
+}
+
 // Sends what waits in the spool, on a thread of its own; `report` gets the problem of each
 // attempt and an empty one after each batch the database confirmed.
 class RecordSender : public QObject {
 public:
-    RecordSender(QString spool_path, DatabaseAddress database,
+    RecordSender(QString spool_path, DatabaseAddress database, std::shared_ptr<SenderLine> line,
                  std::function<void(const QString&)> report)
-        : spool_path_(std::move(spool_path)), database_(std::move(database)),
+        : spool_path_(std::move(spool_path)), database_(std::move(database)), line_(std::move(line)),
           report_(std::move(report)), retry_(this)
     {
         retry_.setSingleShot(true);
         connect(&retry_, &QTimer::timeout, this, &RecordSender::sendWaiting);
     }
+
+    ~RecordSender() override { closeDatabase(); }
 
     // A new record waits: it goes now, unless the database failed and a retry is due.
     void recordAdded()
@@ -103,9 +184,7 @@ public:
         if (problem.isEmpty()) {
             retry_ms_ = kFirstRetryMs;
         } else {
-            // The next attempt starts from a new connection.
-            flashes_.reset();
-            connection_.reset();
+            closeDatabase(); // the next attempt starts from a new connection
             retry_.start(retry_ms_);
             retry_ms_ = std::min(2 * retry_ms_, kLastRetryMs);
         }
@@ -128,7 +207,7 @@ private:
             if (batch->empty())
                 return {};
             if (!databaseReady() || !flashes_->insert(*batch))
-                return flashes_ ? flashes_->error() : connection_->db().lastError().text();
+                return database_problem(flashes_ ? flashes_->error() : connection_->db().lastError().text());
             if (!spool_->markSent(batch->back().id))
                 return spool_->error();
             report_({});
@@ -142,12 +221,21 @@ private:
         connection_ = database_connection(database_);
         if (!connection_->db().open())
             return false;
+        line_->connected(socket_of(connection_->db()));
         flashes_.emplace(connection_->db(), SqlDialect::Postgres, "flashes");
         return flashes_->create();
     }
 
+    void closeDatabase()
+    {
+        line_->closing();
+        flashes_.reset();
+        connection_.reset();
+    }
+
     QString spool_path_;
     DatabaseAddress database_;
+    std::shared_ptr<SenderLine> line_;
     std::function<void(const QString&)> report_;
     std::unique_ptr<Spool> spool_;
     std::unique_ptr<SqlConnection> connection_;
@@ -160,22 +248,37 @@ class SpooledRecordStore : public RecordStore {
 public:
     SpooledRecordStore(std::unique_ptr<Spool> spool, const QString& spool_path, std::string url,
                        const DatabaseAddress& database)
-        : spool_(std::move(spool)), url_(std::move(url))
+        : spool_(std::move(spool)), url_(std::move(url)), line_(std::make_shared<SenderLine>(this)),
+          thread_(new QThread)
     {
-        sender_ = new RecordSender(spool_path, database, [this](const QString& problem) {
-            QMetaObject::invokeMethod(
-                this, [this, problem] { reported(problem); }, Qt::QueuedConnection);
+        sender_ = new RecordSender(spool_path, database, line_, [line = line_](const QString& problem) {
+            line->toStore([&problem](QObject* store) {
+                QMetaObject::invokeMethod(
+                    store, [store, problem] { static_cast<SpooledRecordStore*>(store)->reported(problem); },
+                    Qt::QueuedConnection);
+            });
         });
-        sender_->moveToThread(&thread_);
-        connect(&thread_, &QThread::finished, sender_, &QObject::deleteLater);
-        thread_.start();
+        sender_->moveToThread(thread_);
+        connect(thread_, &QThread::finished, sender_, &QObject::deleteLater);
+        thread_->start();
         QMetaObject::invokeMethod(sender_, &RecordSender::sendWaiting, Qt::QueuedConnection);
     }
 
+    // The sender gets kShutdownMs to end its attempt; a connection that hangs is cut then. One
+    // that is still being opened (where no socket can be cut yet) is left to end by itself.
     ~SpooledRecordStore() override
     {
-        thread_.quit();
-        thread_.wait();
+        line_->storeGone();
+        thread_->quit();
+        if (!thread_->wait(kShutdownMs)) {
+            line_->cut();
+            if (!thread_->wait(kCutMs)) {
+                qWarning("records: the sender is still connecting to the database; it is left to end by itself");
+                connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+                return;
+            }
+        }
+        delete thread_;
     }
 
     bool write(const FlashRecord& record) override
@@ -186,6 +289,8 @@ public:
         QMetaObject::invokeMethod(sender_, &RecordSender::recordAdded, Qt::QueuedConnection);
         return true;
     }
+
+    bool checkWritable(QString& error) override { return spool_->writable(error); }
 
     std::optional<std::vector<FlashRecord>> readAll() override
     {
@@ -206,10 +311,19 @@ public:
                              .problem = waiting ? problem_ : "the spool: " + spool_->error()};
     }
 
+    // One attempt, given kDrainMs before its connection is cut.
     void drain() override
     {
-        QMetaObject::invokeMethod(sender_, &RecordSender::sendWaiting,
-                                  Qt::BlockingQueuedConnection);
+        auto attempt = std::make_shared<std::promise<void>>();
+        std::future<void> ended = attempt->get_future();
+        QMetaObject::invokeMethod(sender_, [sender = sender_, attempt] {
+            sender->sendWaiting();
+            attempt->set_value();
+        });
+        if (ended.wait_for(std::chrono::milliseconds(kDrainMs)) != std::future_status::ready) {
+            line_->cut();
+            ended.wait_for(std::chrono::milliseconds(kCutMs));
+        }
         // What the sender reported on its way is here before this returns.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
@@ -223,7 +337,8 @@ private:
 
     std::unique_ptr<Spool> spool_;
     std::string url_;
-    QThread thread_;
+    std::shared_ptr<SenderLine> line_;
+    QThread* thread_;
     RecordSender* sender_;
     QString problem_, read_error_;
 };

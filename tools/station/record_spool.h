@@ -13,9 +13,13 @@
 // confirmation was lost is sent again and left out there by its record_key. The thread also
 // sends, as soon as the store opens, what an earlier run of the station left waiting.
 //
-// The store's own thread is never held up by the database: write() and status() touch only the
-// spool; drain() and readAll() wait for the database, for the ends of a headless run and an
-// export. statusChanged() follows every record written and every attempt to send.
+// The store's own thread is never held up by the database without a bound: write() and status()
+// touch only the spool; drain() waits for one attempt to send, for the ends of a headless run
+// and an export, and the store's close for its sender to end: when the database hangs, the
+// sender's connection is cut (its socket shut down, so that the call blocked on it returns) and
+// what was not confirmed stays in the spool. The two together take at most 5 s. readAll() reads
+// the database on the calling thread, for an export. statusChanged() follows every record
+// written and every attempt to send.
 
 #include "tools/station/database_url.h"
 #include "tools/station/records.h"

@@ -6,13 +6,25 @@
 #include <QVariant>
 
 #include <atomic>
+#include <string_view>
 
 namespace {
 
 // The columns a record is written to and read from, in this order.
 constexpr const char* kColumns =
     "station, unit, port, adapter, started, ended, seconds, result, exit_status, reason, "
-    "uploads, answers, journal, record_key";
+    "uploads, answers, journal, record_key, images, script_sha256, kestrin_version, "
+    "station_version";
+constexpr int kColumnCount = 18;
+
+// Columns that tables made by earlier versions lack; each is added when such a table is opened.
+struct LaterColumn {
+    const char* name;
+    const char* sqlite_type;
+};
+constexpr LaterColumn kLaterColumns[] = {{"record_key", "TEXT"},      {"images", "TEXT"},
+                                         {"script_sha256", "TEXT"},   {"kestrin_version", "TEXT"},
+                                         {"station_version", "TEXT"}};
 
 // Any number: the lock that makes one station at a time create the table in PostgreSQL.
 constexpr qint64 kCreateLock = 0x6b65737472696e;
@@ -39,7 +51,8 @@ QString create_statement(SqlDialect dialect, const QString& table, const QString
                    "adapter TEXT, "
                    "started %3, ended %3, seconds %4, result TEXT, exit_status INTEGER, reason "
                    "TEXT, uploads TEXT, "
-                   "answers TEXT, journal TEXT, record_key %5%6)")
+                   "answers TEXT, journal TEXT, record_key %5, images TEXT, script_sha256 TEXT, "
+                   "kestrin_version TEXT, station_version TEXT%6)")
         .arg(table, types.id, types.time, types.real, types.key, extra_columns);
 }
 
@@ -67,7 +80,11 @@ QVariantList values_of(const FlashRecord& r, SqlDialect dialect)
             text(r.uploads),
             text(r.answers),
             text(r.journal),
-            r.key};
+            r.key,
+            text(r.images),
+            text(r.script_sha256),
+            text(r.kestrin_version),
+            text(r.station_version)};
 }
 
 // SQLite keeps a time as the text written; PostgreSQL gives it back as a time.
@@ -95,7 +112,11 @@ FlashRecord record_of(const QSqlQuery& row)
                   .uploads = text(11),
                   .answers = text(12),
                   .journal = text(13),
-                  .key = text(14)};
+                  .key = text(14),
+                  .images = text(15),
+                  .script_sha256 = text(16),
+                  .kestrin_version = text(17),
+                  .station_version = text(18)};
     if (!row.isNull(9))
         r.exit_status = row.value(9).toInt();
     return r;
@@ -135,8 +156,9 @@ std::unique_ptr<SqlConnection> database_connection(const DatabaseAddress& addres
     db.setDatabaseName(QString::fromStdString(address.database));
     if (qEnvironmentVariableIsSet("KESTRIN_RECORDS_PASSWORD"))
         db.setPassword(qEnvironmentVariable("KESTRIN_RECORDS_PASSWORD"));
-    db.setConnectOptions("connect_timeout=5;application_name=kestrin-station;keepalives_idle=10;"
-                         "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000");
+    db.setConnectOptions("connect_timeout=2;application_name=kestrin-station;keepalives_idle=10;"
+                         "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000;"
+                         "options='-c statement_timeout=5000 -c lock_timeout=5000'");
     return connection;
 }
 
@@ -150,7 +172,22 @@ std::unique_ptr<SqlConnection> sqlite_connection(const QString& path, QString& e
         error = path + ": " + db.lastError().text();
         return nullptr;
     }
+    QSqlQuery query(db);
+    if (!query.exec("PRAGMA journal_mode=WAL")) {
+        error = path + ": " + query.lastError().text();
+        return nullptr;
+    }
     return connection;
+}
+
+bool sqlite_writable(QSqlDatabase db, QString& error)
+{
+    QSqlQuery query(db);
+    if (query.exec("PRAGMA user_version") && query.next() &&
+        query.exec(QString("PRAGMA user_version = %1").arg(query.value(0).toInt())))
+        return true;
+    error = query.lastError().text();
+    return false;
 }
 
 bool RecordTable::fail(const QString& text)
@@ -171,16 +208,19 @@ bool RecordTable::createInSqlite(const QString& statement)
     QSqlQuery query(db_);
     if (!query.exec(statement))
         return fail(query.lastError().text());
-    if (!db_.record(table_).contains("record_key") &&
-        !query.exec("ALTER TABLE " + table_ + " ADD COLUMN record_key TEXT"))
-        return fail(query.lastError().text());
+    const QSqlRecord columns = db_.record(table_);
+    for (const LaterColumn& column : kLaterColumns)
+        if (!columns.contains(column.name) &&
+            !query.exec(QString("ALTER TABLE %1 ADD COLUMN %2 %3").arg(table_, column.name, column.sqlite_type)))
+            return fail(query.lastError().text());
     if (!query.exec(QString("CREATE UNIQUE INDEX IF NOT EXISTS %1_record_key ON %1 (record_key)")
                         .arg(table_)))
         return fail(query.lastError().text());
     return true;
 }
 
-// A user who may only write and read a table that is there needs no right to create one.
+// A user who may only write and read a table that is there, with every column, needs no right
+// to create or alter one.
 bool RecordTable::createInPostgres(const QString& statement)
 {
     if (!db_.transaction())
@@ -188,7 +228,8 @@ bool RecordTable::createInPostgres(const QString& statement)
     QSqlQuery query(db_);
     const bool done = query.exec(QString("SELECT pg_advisory_xact_lock(%1)").arg(kCreateLock)) &&
                       query.exec(QString("SELECT to_regclass('%1') IS NOT NULL").arg(table_)) &&
-                      query.next() && (query.value(0).toBool() || query.exec(statement));
+                      query.next() && (query.value(0).toBool() || query.exec(statement)) &&
+                      addLaterColumnsInPostgres(query);
     if (!done) {
         const QString error = query.lastError().text();
         db_.rollback();
@@ -197,14 +238,35 @@ bool RecordTable::createInPostgres(const QString& statement)
     return db_.commit() || fail(db_.lastError().text());
 }
 
+bool RecordTable::addLaterColumnsInPostgres(QSqlQuery& query)
+{
+    QStringList missing;
+    for (const LaterColumn& column : kLaterColumns)
+        if (std::string_view(column.name) != "record_key") // PostgreSQL tables always had it
+            missing << column.name;
+    query.prepare("SELECT column_name FROM information_schema.columns WHERE table_name = ? "
+                  "AND table_schema = current_schema()");
+    query.addBindValue(table_);
+    if (!query.exec())
+        return false;
+    while (query.next())
+        missing.removeAll(query.value(0).toString());
+    for (const QString& column : missing)
+        if (!query.exec(QString("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS %2 TEXT").arg(table_, column)))
+            return false;
+    return true;
+}
+
 bool RecordTable::insert(const std::vector<FlashRecord>& records)
 {
     if (!db_.transaction())
         return fail(db_.lastError().text());
     QSqlQuery query(db_);
-    query.prepare(QString("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                          "ON CONFLICT (record_key) DO NOTHING")
-                      .arg(table_, kColumns));
+    QStringList marks;
+    for (int i = 0; i < kColumnCount; ++i)
+        marks << "?";
+    query.prepare(QString("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (record_key) DO NOTHING")
+                      .arg(table_, kColumns, marks.join(", ")));
     for (const FlashRecord& record : records) {
         for (const QVariant& value : values_of(record, dialect_))
             query.addBindValue(value);

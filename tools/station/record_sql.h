@@ -12,6 +12,7 @@
 #include "tools/station/records.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <memory>
 #include <optional>
@@ -38,13 +39,20 @@ private:
 };
 
 // A connection to the database at `address`, set up but not opened: the password from
-// KESTRIN_RECORDS_PASSWORD when it is set (else libpq looks in ~/.pgpass), at most 5 s to
-// connect, and TCP keepalives so that a server that vanished is noticed within about 30 s.
+// KESTRIN_RECORDS_PASSWORD when it is set (else libpq looks in ~/.pgpass), at most 2 s to
+// connect, at most 5 s for a statement and for a lock it waits on, and TCP keepalives so that a
+// server that vanished is noticed within about 30 s.
 std::unique_ptr<SqlConnection> database_connection(const DatabaseAddress& address);
 
 // The SQLite file at `path`, opened, with a busy time-out so that two connections to it (the
-// station's and its sender's) wait for each other; nothing and the message when it cannot be.
+// station's and its sender's) wait for each other, and in write-ahead logging, so that a reader
+// (an export, the sender) never makes a writer wait; nothing and the message when it cannot be.
 std::unique_ptr<SqlConnection> sqlite_connection(const QString& path, QString& error);
+
+// True when the open SQLite database takes a write, committed (its header's user version written
+// again as it is); otherwise false and the message. Permission bits are not looked at: a
+// read-only file, a full disk or a read-only file system each refuse the write itself.
+bool sqlite_writable(QSqlDatabase db, QString& error);
 
 // A table of records on an open connection. A call that fails returns false or nothing, and
 // error() says why.
@@ -56,8 +64,9 @@ public:
     }
 
     // Creates the table, with `extra_columns` after the record's (", sent TEXT"), when it is
-    // missing. An SQLite table made before record_key existed gets that column; in PostgreSQL
-    // two stations that start together do not both create it.
+    // missing. A table made by an earlier version gets the columns it lacks (record_key,
+    // images, script_sha256, kestrin_version, station_version); in PostgreSQL two stations that
+    // start together do not both create it.
     bool create(const QString& extra_columns = {});
     // Writes the records in order in one transaction, each unless its key is there already.
     bool insert(const std::vector<FlashRecord>& records);
@@ -72,6 +81,7 @@ public:
 private:
     bool createInSqlite(const QString& statement);
     bool createInPostgres(const QString& statement);
+    bool addLaterColumnsInPostgres(QSqlQuery& query);
 
     QSqlDatabase db_;
     SqlDialect dialect_;

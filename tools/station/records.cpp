@@ -12,11 +12,15 @@ namespace {
 class TableRecordStore : public RecordStore {
 public:
     TableRecordStore(std::unique_ptr<SqlConnection> connection, SqlDialect dialect)
-        : connection_(std::move(connection)), table_(connection_->db(), dialect, "flashes")
+        : connection_(std::move(connection)), dialect_(dialect), table_(connection_->db(), dialect, "flashes")
     {
     }
 
     bool write(const FlashRecord& record) override { return table_.insert({record}); }
+    bool checkWritable(QString& error) override
+    {
+        return dialect_ == SqlDialect::Postgres || sqlite_writable(table_.db(), error);
+    }
     std::optional<std::vector<FlashRecord>> readAll() override { return table_.select(); }
     QString error() const override { return table_.error(); }
 
@@ -30,6 +34,7 @@ public:
 
 private:
     std::unique_ptr<SqlConnection> connection_;
+    SqlDialect dialect_;
     RecordTable table_;
 };
 
@@ -101,13 +106,15 @@ std::unique_ptr<RecordStore> open_record_store(const std::string& where, QString
 bool write_records_csv(const std::vector<FlashRecord>& records, QIODevice& out)
 {
     bool written = out.write(csv_line({"id", "station", "unit", "port", "adapter", "started", "ended", "seconds",
-                                       "result", "exit_status", "reason", "uploads", "answers", "journal"})) >= 0;
+                                       "result", "exit_status", "reason", "uploads", "answers", "journal",
+                                       "images", "script_sha256", "kestrin_version", "station_version"})) >= 0;
     for (const FlashRecord& r : records)
         written = out.write(csv_line({QString::number(r.id), r.station, r.unit, r.port, r.adapter,
                                       iso_utc(r.started), iso_utc(r.ended), QString::number(r.seconds, 'f', 3),
                                       r.passed ? "pass" : "fail",
                                       r.exit_status ? QString::number(*r.exit_status) : QString(), r.reason,
-                                      r.uploads, r.answers, r.journal})) >= 0 &&
+                                      r.uploads, r.answers, r.journal, r.images, r.script_sha256,
+                                      r.kestrin_version, r.station_version})) >= 0 &&
                   written;
     return written;
 }

@@ -11,7 +11,8 @@
 //
 //     id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, adapter TEXT, started TEXT,
 //     ended TEXT, seconds REAL, result TEXT, exit_status INTEGER, reason TEXT, uploads TEXT,
-//     answers TEXT, journal TEXT, record_key TEXT (unique)
+//     answers TEXT, journal TEXT, record_key TEXT (unique), images TEXT, script_sha256 TEXT,
+//     kestrin_version TEXT, station_version TEXT
 //
 // - postgresql://USER@HOST:PORT/DBNAME (QPSQL): the same table in that database, made when it is
 //   missing (see record_sql.h for its column types). With a spool, each record is first committed
@@ -21,7 +22,10 @@
 // started and ended are ISO 8601 UTC with milliseconds (2026-12-09T13:15:00.123Z); result is
 // pass or fail; exit_status is NULL when no process ended by itself (a missing device, a crash,
 // a stop); uploads and answers are the run's upload: and answer: journal lines, one per line;
-// record_key is the UUID the station gave the record, so that no record is ever kept twice.
+// record_key is the UUID the station gave the record, so that no record is ever kept twice;
+// images are the run's image: lines (FILE: LENGTH SHA256, one per line), script_sha256 the
+// digest of the script it ran, kestrin_version and station_version the versions of the program
+// that flashed and of the station that ran it.
 //
 // write_records_csv() writes records as CSV after RFC 4180: a header line, CRLF line ends, and
 // every field that holds a comma, a double quote, a CR or a LF in double quotes, its double
@@ -48,6 +52,7 @@ struct FlashRecord {
     std::optional<int> exit_status{};
     QString reason{}, uploads{}, answers{}, journal{};
     QString key{}; // record_key
+    QString images{}, script_sha256{}, kestrin_version{}, station_version{};
 };
 
 // A new record key: a random UUID, lower case, without braces.
@@ -72,8 +77,12 @@ public:
     virtual QString error() const = 0;
     // For a store that sends its records on to a database: what waits; nothing for the others.
     virtual std::optional<RecordsStatus> status() const { return std::nullopt; }
-    // Returns once an attempt to send what waits has ended; does nothing in other stores.
+    // Returns once an attempt to send what waits has ended, or after at most 2 s with the
+    // attempt cut short; does nothing in other stores.
     virtual void drain() {}
+    // True when the store takes a write now (checked by writing, not by permission bits);
+    // otherwise false and the message.
+    virtual bool checkWritable(QString& /*error*/) { return true; }
 
 signals:
     // status() may have changed.

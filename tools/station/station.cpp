@@ -3,6 +3,7 @@
 #include "serial/port_map.h"
 
 #include <QFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -14,10 +15,11 @@ QString totals_text(const StationTotals& totals)
     return text;
 }
 
-Station::Station(StationSettings settings, std::unique_ptr<RecordStore> records, QString program, QObject* parent)
-    : QObject(parent), settings_(std::move(settings)), records_(std::move(records))
+Station::Station(StationSettings settings, StationParts parts, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), records_(std::move(parts.records)),
+      ledger_(std::move(parts.ledger)), lock_(std::move(parts.lock))
 {
-    setup_.program = std::move(program);
+    setup_.program = std::move(parts.program);
     setup_.folder = QString::fromStdString(settings_.folder);
     setup_.com_number = settings_.com_number;
     setup_.time_limit_s = settings_.time_limit_s;
@@ -73,12 +75,12 @@ void Station::startFailed()
     start(rows);
 }
 
-void Station::stop()
+void Station::stop(const std::string& reason)
 {
     for (int row : std::exchange(waiting_, {}))
         runs_[static_cast<std::size_t>(row)]->unqueue();
     for (auto& run : runs_)
-        run->stop("stopped by the operator");
+        run->stop(reason);
 }
 
 bool Station::busy() const
@@ -120,56 +122,104 @@ void Station::launchWaiting()
     while (!waiting_.empty() && active() < settings_.parallel) {
         const int row = waiting_.front();
         waiting_.erase(waiting_.begin());
-        runs_[static_cast<std::size_t>(row)]->start(setup_);
+        launch(row);
     }
     if (!busy())
         emit idle();
 }
 
+// The unit is in the ledger before anything of its run happens.
+void Station::launch(int row)
+{
+    UnitRun& run = *runs_[static_cast<std::size_t>(row)];
+    const QString name = QString::fromStdString(run.unit().name);
+    const RunStart begin{.record_key = new_record_key(),
+                   .started = QDateTime::currentDateTimeUtc(),
+                   .journal_path = unique_journal_path(folder_of_[static_cast<std::size_t>(row)], name)};
+    FlashRecord entry{.station = QString::fromStdString(settings_.name),
+                      .unit = name,
+                      .port = QString::fromStdString(run.unit().device),
+                      .adapter = QString::fromStdString(serial_by_id_name(run.unit().device)),
+                      .started = begin.started,
+                      .key = begin.record_key};
+    // Without its entry the run is still recorded when it ends, only not if the station dies first.
+    if (!ledger_->enter(entry, begin.journal_path))
+        keep_error_ = "the ledger: " + ledger_->error();
+    run.start(setup_, begin);
+}
+
 void Station::unitFinished(int row)
 {
-    const UnitRun& run = unit(row);
-    keepJournal(run);
-    keepRecord(run);
+    keepRecord(*runs_[static_cast<std::size_t>(row)]);
     // The next unit starts from the event loop, never inside the ended run's own signal.
     QMetaObject::invokeMethod(this, &Station::launchWaiting, Qt::QueuedConnection);
 }
 
-void Station::keepJournal(const UnitRun& run)
+FlashRecord Station::recordOf(const UnitRun& run) const
 {
-    const QString folder = folder_of_[static_cast<std::size_t>(rowOf(run.unit().name))];
-    QDir().mkpath(folder);
-    const QString name = QString::fromStdString(run.unit().name);
-    QString path = QDir(folder).filePath(name + ".log");
-    for (int n = 2; QFile::exists(path); ++n)
-        path = QDir(folder).filePath(QString("%1-%2.log").arg(name).arg(n));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(run.journal().data(), static_cast<qint64>(run.journal().size())) < 0) {
-        keep_error_ = path + ": " + file.errorString();
-        ++keep_failures_;
-    }
+    FlashRecord record{.station = QString::fromStdString(settings_.name),
+                       .unit = QString::fromStdString(run.unit().name),
+                       .port = QString::fromStdString(run.unit().device),
+                       .adapter = QString::fromStdString(serial_by_id_name(run.unit().device)),
+                       .started = run.started(),
+                       .ended = run.ended(),
+                       .seconds = run.seconds(),
+                       .passed = run.state() == UnitState::Passed,
+                       .exit_status = run.exitStatus(),
+                       .reason = QString::fromStdString(run.reason()),
+                       .key = run.recordKey(),
+                       .station_version = KESTRIN_VERSION};
+    take_journal_facts(record, run.runJournal());
+    return record;
 }
 
-void Station::keepRecord(const UnitRun& run)
+// A record that could not be written stays in the ledger with what the run ended as, for the
+// station's next start.
+void Station::keepRecord(UnitRun& run)
 {
-    const FlashRecord record{.station = QString::fromStdString(settings_.name),
-                             .unit = QString::fromStdString(run.unit().name),
-                             .port = QString::fromStdString(run.unit().device),
-                             .adapter = QString::fromStdString(serial_by_id_name(run.unit().device)),
-                             .started = run.started(),
-                             .ended = run.ended(),
-                             .seconds = run.seconds(),
-                             .passed = run.state() == UnitState::Passed,
-                             .exit_status = run.exitStatus(),
-                             .reason = QString::fromStdString(run.reason()),
-                             .uploads = QString::fromStdString(run.uploads()),
-                             .answers = QString::fromStdString(run.answers()),
-                             .journal = QString::fromStdString(run.journal()),
-                             .key = new_record_key()};
+    const FlashRecord record = recordOf(run);
+    QString not_kept = run.notKept();
     if (!records_->write(record)) {
-        keep_error_ = records_->error();
-        ++keep_failures_;
+        not_kept = "the record: " + records_->error();
+        ledger_->keepEnded(record);
+    } else {
+        ledger_->strikeOff(record.key); // a record kept twice is left out by its key
     }
+    if (not_kept.isEmpty())
+        return;
+    run.setNotKept(not_kept);
+    keep_error_ = not_kept;
+    ++keep_failures_;
+}
+
+namespace {
+
+// Writing a file in runs/ tells whether journals can be kept there; permission bits would not
+// (root ignores them).
+bool runs_folder_writable(const QString& folder, QString& error)
+{
+    const QString runs = QDir(folder).filePath("runs");
+    QTemporaryFile probe(runs + "/.kestrin-station-XXXXXX");
+    if (QDir().mkpath(runs) && probe.open() && probe.write("x", 1) == 1 && probe.flush())
+        return true;
+    error = runs + ": journals cannot be written there" +
+            (probe.errorString().isEmpty() ? QString() : " (" + probe.errorString() + ")");
+    return false;
+}
+
+} // namespace
+
+std::optional<int> record_runs_left_running(const StationSettings& settings, RecordStore& records, QString& error)
+{
+    QString held;
+    const auto lock = StationLock::take(QString::fromStdString(settings.lock), held);
+    if (!lock)
+        return 0;
+    const auto ledger = RunLedger::open(QString::fromStdString(settings.ledger), error);
+    if (!ledger)
+        return std::nullopt;
+    return record_leftover_runs(*ledger, records, KESTRIN_VERSION, QString::fromStdString(settings.upload_word),
+                                error);
 }
 
 std::unique_ptr<Station> make_station(const std::string& path, QString& error)
@@ -179,12 +229,30 @@ std::unique_ptr<Station> make_station(const std::string& path, QString& error)
         error = QString::fromStdString(read.error);
         return nullptr;
     }
-    QString records_error;
-    std::unique_ptr<RecordStore> records =
-        open_record_store(read.settings->records, records_error, read.settings->spool);
-    if (!records) {
-        error = "records: " + records_error;
+    const StationSettings& settings = *read.settings;
+    StationParts parts{.lock = StationLock::take(QString::fromStdString(settings.lock), error)};
+    if (!parts.lock)
+        return nullptr;
+    QString problem;
+    parts.records = open_record_store(settings.records, problem, settings.spool);
+    if (!parts.records || !parts.records->checkWritable(problem)) {
+        error = "records: " + (parts.records ? QString::fromStdString(settings.spool.empty() ? settings.records
+                                                                                             : settings.spool) +
+                                                   ": cannot be written: " + problem
+                                             : problem);
         return nullptr;
     }
-    return std::make_unique<Station>(std::move(*read.settings), std::move(records), find_kestrin_program());
+    parts.ledger = RunLedger::open(QString::fromStdString(settings.ledger), error);
+    if (!parts.ledger || !runs_folder_writable(QString::fromStdString(settings.folder), error))
+        return nullptr;
+    const std::optional<int> recovered = record_leftover_runs(
+        *parts.ledger, *parts.records, KESTRIN_VERSION, QString::fromStdString(settings.upload_word), problem);
+    if (!recovered) {
+        error = "records: the runs of the station that ended could not be recorded: " + problem;
+        return nullptr;
+    }
+    parts.program = find_kestrin_program();
+    auto station = std::make_unique<Station>(std::move(*read.settings), std::move(parts));
+    station->setRecoveredRuns(*recovered);
+    return station;
 }

@@ -236,8 +236,13 @@ StationFileResult read_station_file(const std::string& path)
     s.records = kDefaultRecords;
     if (const auto failure = StationFileParser(path, s).parse(*text))
         return {std::nullopt, failure->text};
+    const auto beside = [&](const std::string& suffix) {
+        return (fs::path(s.folder) / (absolute.stem().string() + suffix)).string();
+    };
+    s.ledger = beside(".station.sqlite");
+    s.lock = beside(".lock");
     if (names_database(s.records))
-        s.spool = (fs::path(s.folder) / (absolute.stem().string() + ".spool.sqlite")).string();
+        s.spool = beside(".spool.sqlite");
     else
         s.records = (fs::path(s.folder) / s.records).string();
     if (const auto failure = take_configuration(s))

@@ -45,6 +45,8 @@ struct StationSettings {
     int time_limit_s = 900;
     std::string records; // absolute path of the records database, or its postgresql:// address
     std::string spool;   // with an address: <station file's base name>.spool.sqlite in the folder
+    std::string ledger;  // <base name>.station.sqlite in the folder: the units that run
+    std::string lock;    // <base name>.lock in the folder: one station at a time
     std::vector<StationUnit> units;
 
     // From LoaderDefault.ini in the station folder.

@@ -1,6 +1,7 @@
 #include "tools/station/station_window.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -14,7 +15,7 @@
 
 StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
-      table_(new QTableView), totals_(new QLabel), records_(new QLabel)
+      table_(new QTableView), totals_(new QLabel), records_(new QLabel), keep_(new QLabel)
 {
     setWindowTitle("Kestrin station");
     buildMenu();
@@ -27,7 +28,8 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::StateColumn, QHeaderView::Stretch);
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ProgressColumn, QHeaderView::Fixed);
     table_->setColumnWidth(UnitTableModel::ProgressColumn, 220);
-    table_->setColumnWidth(UnitTableModel::ResultColumn, 140);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ResultColumn, QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setMinimumSectionSize(60);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() * 2 + 8);
     connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { showJournal(index.row()); });
 
@@ -37,7 +39,9 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     layout->addWidget(table_);
     setCentralWidget(central);
     statusBar()->addWidget(totals_, 1);
+    statusBar()->addPermanentWidget(keep_);
     statusBar()->addPermanentWidget(records_);
+    keep_->setStyleSheet("color: #b00000; font-weight: bold");
     connect(model_, &UnitTableModel::refreshed, this, [this] {
         updateTotals();
         updateButtons();
@@ -90,6 +94,7 @@ void StationWindow::setStation(std::unique_ptr<Station> station)
     if (station_) {
         setWindowTitle("Kestrin station - " + QString::fromStdString(station_->settings().name));
         connect(station_.get(), &Station::idle, this, &StationWindow::updateButtons);
+        connect(station_.get(), &Station::idle, this, &StationWindow::quitWhenIdle, Qt::QueuedConnection);
         connect(&station_->records(), &RecordStore::statusChanged, this, &StationWindow::updateRecords);
     }
     updateTotals();
@@ -137,18 +142,41 @@ void StationWindow::showJournal(int row)
 
 void StationWindow::closeEvent(QCloseEvent* event)
 {
-    if (station_ && station_->busy() &&
-        QMessageBox::question(this, windowTitle(), "Units are still running. Stop them and quit?") !=
-            QMessageBox::Yes) {
-        event->ignore();
+    if (!station_ || !station_->busy()) {
+        event->accept();
         return;
     }
-    event->accept();
+    event->ignore();
+    if (!quitting_ &&
+        QMessageBox::question(this, windowTitle(), "Units are still running. Stop them and quit?") == QMessageBox::Yes)
+        stopAndQuit("stopped: the window was closed");
+}
+
+void StationWindow::stopAndQuit(const std::string& reason)
+{
+    if (quitting_)
+        return;
+    quitting_ = true;
+    if (station_)
+        station_->stop(reason);
+    totals_->setText("Stopping the units; the station ends once each is recorded");
+    quitWhenIdle();
+}
+
+void StationWindow::quitWhenIdle()
+{
+    if (quitting_ && (!station_ || !station_->busy()))
+        QCoreApplication::exit(1);
 }
 
 void StationWindow::updateTotals()
 {
+    if (quitting_)
+        return;
     totals_->setText(station_ ? totals_text(station_->totals()) : "No station: File > Open station");
+    const int not_kept = station_ ? station_->keepFailures() : 0;
+    keep_->setText(not_kept == 0 ? QString() : QString("%1 not recorded: %2").arg(not_kept).arg(station_->keepError()));
+    keep_->setToolTip(not_kept == 0 ? QString() : station_->keepError());
 }
 
 void StationWindow::updateRecords()

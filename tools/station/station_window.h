@@ -9,6 +9,12 @@
 // whenever a record is written or an attempt to send ends. Double-clicking a row shows that unit's journal of its last run.
 // File > Open station reads another station file when no unit runs.
 //
+// Closing the window while units run asks "Units are still running. Stop them and quit?"; Yes
+// stops them ("stopped: the window was closed"), and the program ends with status 1 once every
+// one of them is recorded. stopAndQuit() does the same for a stop signal. A run whose record or
+// journal file could not be kept reads "PASS, not recorded" (or FAIL), with why in its tooltip
+// and a line in the status bar.
+//
 // Nothing here blocks: the runs are QProcess children whose output arrives as events, and the
 // table coalesces their changes (see unit_table.h). All on the user-interface thread.
 
@@ -42,6 +48,9 @@ public:
 
     void openStation();
     void showJournal(int row);
+    // Stops the units with `reason` and ends the program with status 1 once all are recorded.
+    void stopAndQuit(const std::string& reason);
+    QString keepText() const { return keep_->text(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -52,6 +61,7 @@ private:
     void updateTotals();
     void updateRecords();
     void updateButtons();
+    void quitWhenIdle();
     int selectedRow() const;
 
     StationMaker make_station_;
@@ -60,6 +70,8 @@ private:
     QTableView* table_;
     QLabel* totals_;
     QLabel* records_;
+    QLabel* keep_;
+    bool quitting_ = false;
     QPushButton* start_;
     QPushButton* stop_;
     QPushButton* start_failed_;

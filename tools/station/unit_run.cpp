@@ -7,9 +7,12 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
-namespace {
+#include <sys/prctl.h>
+#include <unistd.h>
 
-constexpr const char* kCutMark = " [cut]";
+#include <csignal>
+
+namespace {
 
 QProcessEnvironment unit_environment(int com_number, const std::string& device)
 {
@@ -28,29 +31,16 @@ std::string seconds_text(int seconds)
     return std::to_string(seconds) + " s";
 }
 
+// In the child, before kestrin runs: it gets SIGKILL when the station's thread ends, and ends at
+// once when the station has already gone (the child then belongs to another process).
+void die_with_station(pid_t station)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != station)
+        _exit(127);
+}
+
 } // namespace
-
-void BoundedText::appendLine(const std::string& line)
-{
-    if (text_.size() + line.size() + 1 > limit_) {
-        dropped_ += line.size() + 1;
-        return;
-    }
-    text_ += line;
-    text_ += '\n';
-}
-
-void BoundedText::appendBeyondLimit(const std::string& line)
-{
-    text_ += line;
-    text_ += '\n';
-}
-
-void BoundedText::clear()
-{
-    text_.clear();
-    dropped_ = 0;
-}
 
 QString find_kestrin_program()
 {
@@ -66,6 +56,7 @@ UnitRun::UnitRun(StationUnit unit, QObject* parent) : QObject(parent), unit_(std
     time_limit_.setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
     kill_timer_.setSingleShot(true);
     process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setChildProcessModifier([station = getpid()] { die_with_station(station); });
     connect(&process_, &QProcess::readyReadStandardError, this, &UnitRun::readJournal);
     connect(&process_, &QProcess::finished, this, &UnitRun::processEnded);
     connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -103,24 +94,20 @@ void UnitRun::unqueue()
         setState(UnitState::Idle);
 }
 
-void UnitRun::start(const UnitRunSetup& setup)
+void UnitRun::start(const UnitRunSetup& setup, const RunStart& begin)
 {
     setup_ = setup;
-    partial_line_.clear();
-    cutting_line_ = false;
-    journal_.clear();
-    uploads_.clear();
-    answers_.clear();
-    progress_file_.clear();
-    progress_sent_ = progress_total_ = 0;
-    result_reason_.reset();
-    crash_note_.clear();
+    journal_ = RunJournal(setup.upload_word, [this](std::string_view line) { journal_file_.write(line); });
     stop_reason_.clear();
     exit_status_.reset();
     reason_.clear();
-    started_ = QDateTime::currentDateTimeUtc();
+    record_key_ = begin.record_key;
+    started_ = begin.started;
     ended_ = QDateTime();
     clock_.start();
+    not_kept_.clear();
+    if (!journal_file_.open(begin.journal_path))
+        not_kept_ = "the journal: " + journal_file_.error();
 
     if (!QFileInfo::exists(QString::fromStdString(unit_.device))) {
         finish(UnitState::Failed, "no such device: " + unit_.device);
@@ -150,60 +137,22 @@ void UnitRun::stop(const std::string& reason)
 void UnitRun::readJournal()
 {
     const QByteArray bytes = process_.readAllStandardError();
-    for (char c : bytes) {
-        if (c == '\n') {
-            if (!cutting_line_)
-                takeLine(std::move(partial_line_));
-            partial_line_.clear();
-            cutting_line_ = false;
-        } else if (!cutting_line_) {
-            partial_line_ += c;
-            if (partial_line_.size() == kMaxJournalLineBytes) {
-                takeLine(std::move(partial_line_) + kCutMark);
-                partial_line_.clear();
-                cutting_line_ = true;
-            }
-        }
-    }
+    if (journal_.take(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+        followJournal();
 }
 
-void UnitRun::takeLine(std::string line)
+// The state follows the journal: Uploading while an image streams.
+void UnitRun::followJournal()
 {
-    const JournalEvent event = parse_journal_line(line, setup_.upload_word);
-    switch (event.kind) {
-    case JournalKind::Progress:
-        progress_file_ = std::string(event.file);
-        progress_sent_ = event.sent;
-        progress_total_ = event.total;
-        setState(UnitState::Uploading);
-        break;
-    case JournalKind::Upload:
-        uploads_.appendLine(line);
-        setState(UnitState::Running);
-        break;
-    case JournalKind::Answer:
-        answers_.appendLine(line);
-        break;
-    case JournalKind::Result:
-        if (!event.passed)
-            result_reason_ = std::string(event.text);
-        break;
-    case JournalKind::Qt:
-        crash_note_ = std::string(event.text);
-        break;
-    default:
-        break;
-    }
-    journal_.appendLine(line);
+    if (isActive())
+        state_ = journal_.uploading() ? UnitState::Uploading : UnitState::Running;
     emit changed();
 }
 
 void UnitRun::processEnded(int exitCode, QProcess::ExitStatus exitStatus)
 {
     readJournal();
-    if (!partial_line_.empty() && !cutting_line_)
-        takeLine(std::move(partial_line_));
-    partial_line_.clear();
+    journal_.endOfInput();
     time_limit_.stop();
     kill_timer_.stop();
     if (exitStatus == QProcess::NormalExit)
@@ -211,12 +160,13 @@ void UnitRun::processEnded(int exitCode, QProcess::ExitStatus exitStatus)
     if (!stop_reason_.empty())
         finish(UnitState::Failed, stop_reason_);
     else if (exitStatus == QProcess::CrashExit)
-        finish(UnitState::Failed, crash_note_.empty() ? "kestrin crashed" : "kestrin crashed: " + crash_note_);
+        finish(UnitState::Failed, journal_.crashNote().empty() ? "kestrin crashed"
+                                                               : "kestrin crashed: " + journal_.crashNote());
     else if (exitCode == 0)
         finish(UnitState::Passed, {});
     else
-        finish(UnitState::Failed, result_reason_ && !result_reason_->empty() ? *result_reason_
-                                                                             : reasonOfExitStatus(exitCode));
+        finish(UnitState::Failed, journal_.resultReason().value_or("").empty() ? reasonOfExitStatus(exitCode)
+                                                                              : *journal_.resultReason());
 }
 
 void UnitRun::processFailedToStart()
@@ -244,23 +194,15 @@ void UnitRun::finish(UnitState state, const std::string& reason)
     reason_ = reason;
     seconds_ = static_cast<double>(clock_.elapsed()) / 1000.0;
     ended_ = QDateTime::currentDateTimeUtc();
-    const bool stationsOwnReason = state == UnitState::Failed && reason != result_reason_;
+    const bool stationsOwnReason = state == UnitState::Failed && reason != journal_.resultReason();
     if (stationsOwnReason)
-        journal_.appendBeyondLimit("station: " + reason);
-    noteDroppedBytes();
+        journal_.addStationLine("station: " + reason);
+    journal_.noteDroppedBytes();
+    journal_file_.close();
+    if (not_kept_.isEmpty() && !journal_file_.error().isEmpty())
+        not_kept_ = "the journal: " + journal_file_.error();
     setState(state);
     emit finished();
-}
-
-void UnitRun::noteDroppedBytes()
-{
-    const std::size_t dropped = journal_.droppedBytes() + uploads_.droppedBytes() + answers_.droppedBytes();
-    if (dropped == 0)
-        return;
-    const std::string note = "station: " + std::to_string(journal_.droppedBytes()) + " journal bytes, " +
-                             std::to_string(uploads_.droppedBytes()) + " upload and " +
-                             std::to_string(answers_.droppedBytes()) + " answer bytes beyond the bounds not kept";
-    journal_.appendBeyondLimit(note);
 }
 
 void UnitRun::setState(UnitState state)

@@ -9,24 +9,26 @@
 //
 //   Idle --queue()--> Waiting --start()--> Running <--> Uploading --> Passed | Failed
 //
-// The journal (standard error) is read line by line as it arrives: `progress:` lines make the run
-// Uploading with the file and its counts, an `upload:` line ends that, `answer:` and `upload:`
-// lines are collected for the record, and `result:` gives the reason of a failure. When the
-// process ends its exit status decides: 0 pass, 1 the script failed, 2 no unit, 3 configuration
-// or script unreadable; a crash, the time limit and a stop are the station's own reasons, which it
-// also appends to the journal as a `station:` line.
+// The journal (standard error) is read as it arrives into a RunJournal (run_journal.h), which
+// bounds what is kept and reads the facts the record needs; every line it keeps is written at
+// once to the run's journal file (journal_file.h), so that what reached the disk is the journal up
+// to its last line whatever ends the station. `progress:` lines make the run Uploading with the
+// file and its counts, an `upload:` line ends that. When the process ends its exit status
+// decides: 0 pass, 1 the script failed, 2 no unit, 3 configuration or script unreadable; a crash,
+// the time limit and a stop are the station's own reasons, which it also appends to the journal
+// as a `station:` line.
 //
-// Bounds, so that a process that never writes a line feed, or writes megabytes, cannot grow the
-// station's memory: a line is kept up to 4096 bytes (the rest of it is dropped and the line ends
-// in " [cut]"); the journal keeps its first 1 MiB of lines, the uploads and answers 64 KiB each;
-// what is dropped is counted and said in a `station:` line at the end, which, like the station's
-// reason, is always kept.
+// The process never outlives the station: it is started with PR_SET_PDEATHSIG (SIGKILL), and a
+// child whose parent has already gone by the time that takes effect ends before it runs kestrin.
 //
-// Everything runs on the thread that owns the object (the user-interface thread): QProcess
-// delivers its output and its end as events, the time limit and the grace period before a kill
-// are timers. changed() is emitted after every change a viewer can see; finished() once per run,
-// after the final state is set.
+// Everything runs on the thread that owns the object (the user-interface thread), which must
+// live as long as the process (the parent-death signal follows the thread that started it):
+// QProcess delivers its output and its end as events, the time limit and the grace period before
+// a kill are timers. changed() is emitted after every change a viewer can see; finished() once
+// per run, after the final state is set.
 
+#include "tools/station/journal_file.h"
+#include "tools/station/run_journal.h"
 #include "tools/station/station_file.h"
 
 #include <QDateTime>
@@ -51,25 +53,12 @@ struct UnitRunSetup {
 
 enum class UnitState { Idle, Waiting, Running, Uploading, Passed, Failed };
 
-// Text kept up to a number of bytes; what does not fit is counted.
-class BoundedText {
-public:
-    explicit BoundedText(std::size_t limit) : limit_(limit) {}
-    void appendLine(const std::string& line);
-    void appendBeyondLimit(const std::string& line); // the station's own few notes always fit
-    void clear();
-    const std::string& text() const { return text_; }
-    std::size_t droppedBytes() const { return dropped_; }
-
-private:
-    std::size_t limit_;
-    std::string text_;
-    std::size_t dropped_ = 0;
+// How one run begins: the key of its record, when it starts and where its journal goes.
+struct RunStart {
+    QString record_key;
+    QDateTime started;
+    QString journal_path;
 };
-
-inline constexpr std::size_t kMaxJournalLineBytes = 4096;
-inline constexpr std::size_t kMaxJournalBytes = 1 << 20;
-inline constexpr std::size_t kMaxUploadsBytes = 64 << 10;
 
 // kestrin beside this program, else on PATH; empty when there is none.
 QString find_kestrin_program();
@@ -86,9 +75,9 @@ public:
     bool hasEnded() const { return state_ == UnitState::Passed || state_ == UnitState::Failed; }
 
     // The image that streams or streamed last, with its counts.
-    const std::string& progressFile() const { return progress_file_; }
-    std::uint64_t progressSent() const { return progress_sent_; }
-    std::uint64_t progressTotal() const { return progress_total_; }
+    const std::string& progressFile() const { return journal_.progressFile(); }
+    std::uint64_t progressSent() const { return journal_.progressSent(); }
+    std::uint64_t progressTotal() const { return journal_.progressTotal(); }
 
     const QDateTime& started() const { return started_; }
     const QDateTime& ended() const { return ended_; }
@@ -96,12 +85,16 @@ public:
     std::optional<int> exitStatus() const { return exit_status_; }
     const std::string& reason() const { return reason_; }
     const std::string& journal() const { return journal_.text(); }
-    const std::string& uploads() const { return uploads_.text(); }
-    const std::string& answers() const { return answers_.text(); }
+    const RunJournal& runJournal() const { return journal_; }
+    const QString& recordKey() const { return record_key_; }
+    const QString& journalPath() const { return journal_file_.path(); }
+    // Why the run's journal file or record could not be kept; empty while they were.
+    const QString& notKept() const { return not_kept_; }
+    void setNotKept(const QString& why) { not_kept_ = why; }
 
     void queue();
     void unqueue();
-    void start(const UnitRunSetup& setup);
+    void start(const UnitRunSetup& setup, const RunStart& begin);
     // Stops a running process (terminate, then kill after the grace period) and fails the run
     // with `reason`; a run that is not active is left as it is.
     void stop(const std::string& reason);
@@ -112,12 +105,11 @@ signals:
 
 private:
     void readJournal();
-    void takeLine(std::string line);
+    void followJournal();
     void processEnded(int exitCode, QProcess::ExitStatus exitStatus);
     void processFailedToStart();
     void finish(UnitState state, const std::string& reason);
     std::string reasonOfExitStatus(int code) const;
-    void noteDroppedBytes();
     void setState(UnitState state);
 
     StationUnit unit_;
@@ -128,16 +120,9 @@ private:
     QTimer kill_timer_;
     QElapsedTimer clock_;
 
-    std::string partial_line_;
-    bool cutting_line_ = false;
-    BoundedText journal_{kMaxJournalBytes};
-    BoundedText uploads_{kMaxUploadsBytes};
-    BoundedText answers_{kMaxUploadsBytes};
-
-    std::string progress_file_;
-    std::uint64_t progress_sent_ = 0, progress_total_ = 0;
-    std::optional<std::string> result_reason_; // set by a result: fail line
-    std::string crash_note_;                   // the text of a qt: line
+    RunJournal journal_{{}, {}};
+    JournalFile journal_file_;
+    QString record_key_, not_kept_;
     std::string stop_reason_;
 
     QDateTime started_, ended_;

@@ -12,6 +12,9 @@ const QColor kPassedRow(200, 240, 200);
 const QColor kFailedRow(245, 195, 195);
 const QColor kPassedText(0, 120, 0);
 const QColor kFailedText(190, 0, 0);
+// A run that is not on record wants attention whatever its result: amber, not green.
+const QColor kNotKeptRow(255, 215, 140);
+const QColor kNotKeptText(150, 70, 0);
 
 QString seconds_text(double seconds)
 {
@@ -83,8 +86,10 @@ QVariant UnitTableModel::display(const UnitRun& run, int column) const
                                                    : QString::fromStdString(state_text(run));
     case ProgressColumn:
         return run.progressTotal() > 0 ? QString("%1/%2").arg(run.progressSent()).arg(run.progressTotal()) : QString();
-    case ResultColumn:
-        return run.state() == UnitState::Passed ? "PASS" : run.state() == UnitState::Failed ? "FAIL" : QString();
+    case ResultColumn: {
+        const QString result = run.state() == UnitState::Passed ? "PASS" : run.state() == UnitState::Failed ? "FAIL" : "";
+        return result.isEmpty() || run.notKept().isEmpty() ? result : result + ", not recorded";
+    }
     case TimeColumn:
         return run.state() == UnitState::Idle || run.state() == UnitState::Waiting ? QString()
                                                                                    : seconds_text(run.seconds());
@@ -98,20 +103,24 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
         return {};
     const UnitRun& run = station_->unit(index.row());
     const bool passed = run.state() == UnitState::Passed, failed = run.state() == UnitState::Failed;
+    const bool not_kept = run.hasEnded() && !run.notKept().isEmpty();
     switch (role) {
     case Qt::DisplayRole:
         return display(run, index.column());
     case Qt::ToolTipRole:
+        if (index.column() == ResultColumn && not_kept)
+            return run.notKept();
         return index.column() == StateColumn ? display(run, index.column()) : QVariant();
     case ProgressRole:
         return run.progressTotal() > 0 ? QVariant(static_cast<double>(run.progressSent()) /
                                                   static_cast<double>(run.progressTotal()))
                                        : QVariant();
     case Qt::BackgroundRole:
-        return passed ? QVariant(kPassedRow) : failed ? QVariant(kFailedRow) : QVariant();
+        return not_kept ? QVariant(kNotKeptRow) : passed ? QVariant(kPassedRow) : failed ? QVariant(kFailedRow) : QVariant();
     case Qt::ForegroundRole:
-        return index.column() == ResultColumn && (passed || failed) ? QVariant(passed ? kPassedText : kFailedText)
-                                                                    : QVariant();
+        if (index.column() != ResultColumn || !(passed || failed))
+            return {};
+        return not_kept ? QVariant(kNotKeptText) : QVariant(passed ? kPassedText : kFailedText);
     case Qt::FontRole:
         if (index.column() == ResultColumn) {
             QFont font = QApplication::font();
