@@ -146,7 +146,9 @@ TEST(StationWindow, StopAndQuitEndsTheProgramOnceEveryUnitIsRecorded)
     window.setStation(fake.make({{"H1", "hang"}, {"H2", "hang"}, {"W1", "pass"}}, 2, 600));
     Station& station = *window.station();
     station.startAll();
-    ASSERT_TRUE(station.unit(0).isActive() && station.unit(1).isActive());
+    while (!station.unit(1).isActive()) // the units start one by one, each from the event loop
+        QCoreApplication::processEvents();
+    ASSERT_TRUE(station.unit(0).isActive());
     QEventLoop program;
     QTimer::singleShot(0, &window, [&] { window.stopAndQuit("stopped: the window was closed"); });
     EXPECT_EQ(program.exec(), 1);

@@ -94,6 +94,12 @@ void UnitRun::unqueue()
         setState(UnitState::Idle);
 }
 
+void UnitRun::clearResult()
+{
+    if (hasEnded())
+        setState(UnitState::Idle);
+}
+
 void UnitRun::start(const UnitRunSetup& setup, const RunStart& begin)
 {
     setup_ = setup;
@@ -102,6 +108,7 @@ void UnitRun::start(const UnitRunSetup& setup, const RunStart& begin)
     exit_status_.reset();
     reason_.clear();
     record_key_ = begin.record_key;
+    serial_ = begin.serial;
     started_ = begin.started;
     ended_ = QDateTime();
     clock_.start();
@@ -217,7 +224,7 @@ std::string state_text(const UnitRun& run)
     case UnitState::Idle:
         return {};
     case UnitState::Waiting:
-        return "waiting";
+        return "waiting for a free slot";
     case UnitState::Running:
         return "running";
     case UnitState::Uploading:
