@@ -84,11 +84,11 @@ void HandsFreeLine::follow(int row, FixturePresence::Change change)
 {
     if (change == FixturePresence::Change::None)
         return;
+    emit presenceChanged(row, change);
     if (change == FixturePresence::Change::Came)
         station_.start({row});
     else
         station_.unitRemoved(row);
-    emit presenceChanged(row, change);
 }
 
 // A device came or went in a watched folder: the fixtures whose device appeared are probed now,

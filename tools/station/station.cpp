@@ -71,7 +71,11 @@ void Station::start(const std::vector<int>& rows)
         run.queue();
         waiting_.push_back(row);
     }
+    const std::vector<int> queued = waiting_;
     launchWaiting();
+    for (int row : queued)
+        if (unit(row).state() == UnitState::Waiting)
+            emit unitChanged(row);
 }
 
 void Station::startAll()

@@ -83,9 +83,11 @@ double UnitRun::seconds() const
     return isActive() ? static_cast<double>(clock_.elapsed()) / 1000.0 : seconds_;
 }
 
+// Told by the station once the first of the queued units has started: a unit that starts at once
+// is never seen waiting.
 void UnitRun::queue()
 {
-    setState(UnitState::Waiting);
+    state_ = UnitState::Waiting;
 }
 
 void UnitRun::unqueue()
@@ -144,8 +146,8 @@ void UnitRun::stop(const std::string& reason)
 void UnitRun::readJournal()
 {
     const QByteArray bytes = process_.readAllStandardError();
-    if (journal_.take(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
-        followJournal();
+    journal_.take(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                  [this] { followJournal(); });
 }
 
 // The state follows the journal: Uploading while an image streams.

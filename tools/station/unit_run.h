@@ -95,6 +95,7 @@ public:
     const QString& notKept() const { return not_kept_; }
     void setNotKept(const QString& why) { not_kept_ = why; }
 
+    // Waiting for its turn; no changed() is emitted (the station tells of it).
     void queue();
     void unqueue();
     // An ended run is forgotten on its row (its unit was taken off); its journal stays to be read.

@@ -73,17 +73,36 @@ void UnitTableModel::refresh()
     emit refreshed();
 }
 
-QVariant UnitTableModel::display(const UnitRun& run, int column) const
+// What the fixture wants, in the words of the operator's view.
+QString UnitTableModel::stateText(int row) const
 {
+    const UnitRun& run = station_->unit(row);
+    const Presence presence = station_->presence(row);
+    if (run.state() == UnitState::Uploading)
+        return "uploading " + QString::fromStdString(run.progressFile());
+    if (run.state() == UnitState::Waiting || run.isActive())
+        return QString::fromStdString(station_->stateText(row));
+    if (presence == Presence::Empty)
+        return "waiting for a unit";
+    if (presence == Presence::Done)
+        return run.state() == UnitState::Failed ? "take the unit off\n" + QString::fromStdString(run.reason())
+                                                : "take the unit off";
+    return run.state() == UnitState::Failed ? QString::fromStdString(run.reason())
+                                            : QString::fromStdString(state_text(run));
+}
+
+QVariant UnitTableModel::display(int row, int column) const
+{
+    const UnitRun& run = station_->unit(row);
     switch (column) {
     case UnitColumn:
         return QString::fromStdString(run.unit().name);
     case PortColumn:
         return QString::fromStdString(run.unit().device);
+    case SerialColumn:
+        return station_->serialOf(row).isEmpty() ? run.serial() : station_->serialOf(row);
     case StateColumn:
-        return run.state() == UnitState::Uploading ? "uploading " + QString::fromStdString(run.progressFile())
-               : run.state() == UnitState::Failed  ? QString::fromStdString(run.reason())
-                                                   : QString::fromStdString(state_text(run));
+        return stateText(row);
     case ProgressColumn:
         return run.progressTotal() > 0 ? QString("%1/%2").arg(run.progressSent()).arg(run.progressTotal()) : QString();
     case ResultColumn: {
@@ -106,11 +125,14 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
     const bool not_kept = run.hasEnded() && !run.notKept().isEmpty();
     switch (role) {
     case Qt::DisplayRole:
-        return display(run, index.column());
+        return display(index.row(), index.column());
     case Qt::ToolTipRole:
         if (index.column() == ResultColumn && not_kept)
             return run.notKept();
-        return index.column() == StateColumn ? display(run, index.column()) : QVariant();
+        if (index.column() == ResultColumn && failed)
+            return QString::fromStdString(run.reason());
+        return index.column() == StateColumn || index.column() == PortColumn ? display(index.row(), index.column())
+                                                                             : QVariant();
     case ProgressRole:
         return run.progressTotal() > 0 ? QVariant(static_cast<double>(run.progressSent()) /
                                                   static_cast<double>(run.progressTotal()))
@@ -122,7 +144,7 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
             return {};
         return not_kept ? QVariant(kNotKeptText) : QVariant(passed ? kPassedText : kFailedText);
     case Qt::FontRole:
-        if (index.column() == ResultColumn) {
+        if (index.column() == ResultColumn || index.column() == UnitColumn) {
             QFont font = QApplication::font();
             font.setPointSizeF(font.pointSizeF() * 2);
             font.setBold(true);
@@ -137,7 +159,7 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
 
 QVariant UnitTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    static const char* const kTitles[ColumnCount] = {"Unit", "Port", "State", "Progress", "Result", "Time"};
+    static const char* const kTitles[ColumnCount] = {"Unit", "Port", "Serial", "State", "Progress", "Result", "Time"};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
         return {};
     return QString(kTitles[section]);
