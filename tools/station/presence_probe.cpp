@@ -23,6 +23,8 @@ void PresenceProbe::probe(const std::string& device)
     ++probes_;
     busy_ = true;
     const bool opened = device_.open(device).error == OpenError::None && device_.apply(line_);
+    if (opened)
+        device_.purge_input(); // what a unit said before must not pass for its answer now
     if (!opened || device_.write("\r", 1, 0).count != 1) {
         device_.close();
         // Answered from the event loop, like every other answer; unless this probe is over by then.

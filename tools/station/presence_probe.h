@@ -2,7 +2,8 @@
 // Is a unit on its fixture? One presence probe of one device.
 //
 // probe() opens the device as kestrin does (exclusively, without waiting), sets the
-// configuration's line, sends one carriage return (what kestrin's own start-up sends, and nothing
+// configuration's line, discards what waits in its input (a prompt the unit showed earlier is no
+// answer now), sends one carriage return (what kestrin's own start-up sends, and nothing
 // else) and watches what comes back: the unit is present when one of the configuration's two
 // prompts comes within 500 ms. The port is closed before answered() is emitted, once per probe;
 // a device that does not exist or will not open answers false at once (from the event loop).

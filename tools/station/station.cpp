@@ -146,7 +146,10 @@ void Station::unitRemoved(int row)
         waiting_.erase(queued);
         runs_[static_cast<std::size_t>(row)]->unqueue();
     }
-    runs_[static_cast<std::size_t>(row)]->clearResult();
+    // A failure stays on screen until the next unit starts: a unit that hung after failing answers
+    // no probe, and its FAIL must not vanish before anyone has seen it.
+    if (unit(row).state() == UnitState::Passed)
+        runs_[static_cast<std::size_t>(row)]->clearResult();
 }
 
 bool Station::busy() const

@@ -97,7 +97,7 @@ public:
     void disarm();
     bool armed() const;
     Presence presence(int row) const;
-    // Its unit was taken off: out of the queue, and its last result forgotten.
+    // Its unit was taken off: out of the queue, and its last result forgotten, unless it failed.
     void unitRemoved(int row);
 
     // The serial number of a fixture's next run ("" while it has none); assignSerial() gives it

@@ -32,6 +32,9 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ProgressColumn, QHeaderView::Fixed);
     table_->setColumnWidth(UnitTableModel::ProgressColumn, 220);
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ResultColumn, QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::SerialColumn, QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::UnitColumn, QHeaderView::ResizeToContents);
+    table_->setColumnWidth(UnitTableModel::PortColumn, 200);
     table_->horizontalHeader()->setMinimumSectionSize(60);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() * 2 + 8);
     connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { showJournal(index.row()); });

@@ -15,6 +15,8 @@ const QColor kFailedText(190, 0, 0);
 // A run that is not on record wants attention whatever its result: amber, not green.
 const QColor kNotKeptRow(255, 215, 140);
 const QColor kNotKeptText(150, 70, 0);
+// A fixture that waits for the operator's hands before its run (its serial), as a highlighter.
+const QColor kAttentionRow(255, 245, 160);
 
 QString seconds_text(double seconds)
 {
@@ -82,13 +84,20 @@ QString UnitTableModel::stateText(int row) const
         return "uploading " + QString::fromStdString(run.progressFile());
     if (run.state() == UnitState::Waiting || run.isActive())
         return QString::fromStdString(station_->stateText(row));
+    const QString failure = run.state() == UnitState::Failed ? "\n" + QString::fromStdString(run.reason()) : "";
     if (presence == Presence::Empty)
-        return "waiting for a unit";
+        return "waiting for a unit" + failure;
     if (presence == Presence::Done)
-        return run.state() == UnitState::Failed ? "take the unit off\n" + QString::fromStdString(run.reason())
-                                                : "take the unit off";
+        return "take the unit off" + failure;
     return run.state() == UnitState::Failed ? QString::fromStdString(run.reason())
                                             : QString::fromStdString(state_text(run));
+}
+
+// The unit waits for the operator's hands: to be taken off, or for its serial.
+bool UnitTableModel::wantsTheOperator(int row) const
+{
+    return station_->presence(row) == Presence::Done ||
+           (station_->unit(row).state() == UnitState::Waiting && station_->waitsForSerial(row));
 }
 
 QVariant UnitTableModel::display(int row, int column) const
@@ -138,7 +147,11 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
                                                   static_cast<double>(run.progressTotal()))
                                        : QVariant();
     case Qt::BackgroundRole:
-        return not_kept ? QVariant(kNotKeptRow) : passed ? QVariant(kPassedRow) : failed ? QVariant(kFailedRow) : QVariant();
+        if (not_kept)
+            return kNotKeptRow;
+        if (passed || failed)
+            return passed ? kPassedRow : kFailedRow;
+        return wantsTheOperator(index.row()) ? QVariant(kAttentionRow) : QVariant();
     case Qt::ForegroundRole:
         if (index.column() != ResultColumn || !(passed || failed))
             return {};
@@ -147,6 +160,11 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
         if (index.column() == ResultColumn || index.column() == UnitColumn) {
             QFont font = QApplication::font();
             font.setPointSizeF(font.pointSizeF() * 2);
+            font.setBold(true);
+            return font;
+        }
+        if (index.column() == StateColumn && wantsTheOperator(index.row())) {
+            QFont font = QApplication::font();
             font.setBold(true);
             return font;
         }

@@ -48,6 +48,7 @@ private:
     void noteChanged(int row);
     QVariant display(int row, int column) const;
     QString stateText(int row) const;
+    bool wantsTheOperator(int row) const;
 
     const Station* station_ = nullptr;
     QMetaObject::Connection station_connection_;
