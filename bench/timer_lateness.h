@@ -30,7 +30,7 @@ public:
     void print() const
     {
         std::printf("%zu ticks of %d ms, lateness median %.2f ms, 99th percentile %.2f ms (target < 50 ms), "
-                    "worst gap %.1f ms",
+                    "worst gap %.1f ms (target < 100 ms)",
                     lateness_ms_.size(), tick_ms_, percentile(0.5), percentile(0.99), worst_gap_ms_);
     }
 

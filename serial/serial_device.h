@@ -110,6 +110,8 @@ public:
     void purge_input() override;
     void purge_output() override;
     void close() override;
+    // The open descriptor, for an event loop to wait on (-1 while closed).
+    int native_handle() const { return fd_; }
 
 private:
     struct WakePipe {

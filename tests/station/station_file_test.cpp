@@ -88,7 +88,7 @@ TEST(StationFile, EachFaultIsNamedWithItsLine)
          "s.ini line 2: records: only PostgreSQL databases can hold the records: write it as "
          "postgresql://USER@HOST:PORT/DBNAME"},
         {"[station]\nspeed=9\n" + units, kConfig,
-         "s.ini line 2: unknown setting 'speed' (the settings are name, parallel, time_limit, records)"},
+         "s.ini line 2: unknown setting 'speed' (the settings are name, parallel, time_limit, records, start, require_serial)"},
         {"[stations]\n" + units, kConfig, "s.ini line 1: unknown section [stations] (the sections are [station] and [units])"},
         {units + "A2\n", kConfig, "s.ini line 3: a line must be [SECTION], NAME=VALUE or a comment beginning with ';'"},
         {units + "A1=/dev/ttyUSB1\n", kConfig, "s.ini line 3: 'A1' is given twice (first on line 2)"},

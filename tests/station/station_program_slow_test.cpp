@@ -119,7 +119,7 @@ TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
     EXPECT_EQ(exported.out, "1 records written to out.csv\n");
     const std::string csv = file_text(dir.path("out.csv"));
     const std::string header = "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,"
-                               "answers,journal,images,script_sha256,kestrin_version,station_version\r\n";
+                               "answers,journal,images,script_sha256,kestrin_version,station_version,serial\r\n";
     EXPECT_EQ(csv.substr(0, header.size()), header);
     const std::string first_fields = "1,\"Bench, \"\"T\"\"\",T1," + dir.path("T1.tty") + ",,";
     EXPECT_EQ(csv.substr(header.size(), first_fields.size()), first_fields);
@@ -127,7 +127,7 @@ TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
     EXPECT_NE(csv.find(",fail,1,time limit of 2 s reached,,,\""), std::string::npos) << csv;
     EXPECT_NE(csv.find("\nresult: fail: stopped by SIGTERM\nstation: time limit of 2 s reached\n\",,"), std::string::npos)
         << csv;
-    EXPECT_TRUE(csv.ends_with("," KESTRIN_VERSION "," KESTRIN_VERSION "\r\n")) << csv;
+    EXPECT_TRUE(csv.ends_with("," KESTRIN_VERSION "," KESTRIN_VERSION ",\r\n")) << csv;
 
     struct Refused {
         QStringList args;

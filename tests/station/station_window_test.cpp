@@ -7,12 +7,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -146,7 +149,9 @@ TEST(StationWindow, StopAndQuitEndsTheProgramOnceEveryUnitIsRecorded)
     window.setStation(fake.make({{"H1", "hang"}, {"H2", "hang"}, {"W1", "pass"}}, 2, 600));
     Station& station = *window.station();
     station.startAll();
-    ASSERT_TRUE(station.unit(0).isActive() && station.unit(1).isActive());
+    while (!station.unit(1).isActive()) // the units start one by one, each from the event loop
+        QCoreApplication::processEvents();
+    ASSERT_TRUE(station.unit(0).isActive());
     QEventLoop program;
     QTimer::singleShot(0, &window, [&] { window.stopAndQuit("stopped: the window was closed"); });
     EXPECT_EQ(program.exec(), 1);
@@ -157,4 +162,50 @@ TEST(StationWindow, StopAndQuitEndsTheProgramOnceEveryUnitIsRecorded)
     for (const FlashRecord& r : records)
         EXPECT_EQ(r.reason, "stopped: the window was closed") << r.unit.toStdString();
     EXPECT_EQ(station.unit(2).state(), UnitState::Idle);
+}
+
+// The scan field's rule: a serial goes to the selected fixture, else to the first one without a
+// serial; one that is no serial, or is another fixture's already, is refused with the reason; a
+// run takes its fixture's serial into its record, and the fixture has none after it.
+TEST(StationWindow, AScannedSerialGoesToItsFixtureAndIntoTheRecord)
+{
+    FakeStation fake;
+    StationWindow window([](const std::string&, QString&) { return std::unique_ptr<Station>(); });
+    window.setStation(fake.make({{"A1", "pass"}, {"A2", "pass"}, {"A3", "pass"}}, 16, 60));
+    window.show();
+    Station& station = *window.station();
+    QLineEdit* scan = window.findChild<QLineEdit*>();
+    ASSERT_NE(scan, nullptr);
+    const auto scanned = [&](const QString& text) {
+        QTest::keyClicks(scan, text);
+        QTest::keyClick(scan, Qt::Key_Return);
+        return window.scanMessage();
+    };
+    using M = UnitTableModel;
+    EXPECT_EQ(scanned("SN-0001"), "");
+    EXPECT_EQ(cell(window, 0, M::SerialColumn), "SN-0001");
+    EXPECT_EQ(scan->text(), "");
+    window.table()->selectRow(2);
+    EXPECT_EQ(scanned("SN-0003"), "");
+    EXPECT_EQ(cell(window, 2, M::SerialColumn), "SN-0003");
+    window.table()->clearSelection();
+    EXPECT_EQ(scanned("SN-0003"), "SN-0003: SN-0003 is the serial of the unit on A3 already");
+    EXPECT_EQ(scanned(QString(65, 'x')),
+              QString(65, 'x') + ": a serial has at most 64 characters; this one has 65");
+    EXPECT_EQ(serial_problem("SN\t1"), "a serial holds printable ASCII characters only; character 3 is not one");
+    EXPECT_EQ(serial_problem(QString(64, 'x')), std::nullopt);
+    EXPECT_EQ(scanned("SN-0002"), "");
+    EXPECT_EQ(cell(window, 1, M::SerialColumn), "SN-0002");
+    EXPECT_EQ(scanned("SN-0004"), "SN-0004: no fixture waits for a serial");
+
+    ASSERT_TRUE(run_until_idle(station, [&] { station.startAll(); }));
+    window.model()->refresh();
+    EXPECT_EQ(station.serialOf(0), "");
+    EXPECT_EQ(cell(window, 0, M::SerialColumn), "SN-0001"); // the last run's
+    QString error;
+    std::map<QString, QString> serials;
+    const auto records = open_record_store(fake.folder() + "/records.sqlite", error)->readAll().value();
+    for (const FlashRecord& r : records)
+        serials[r.unit] = r.serial;
+    EXPECT_EQ(serials, (std::map<QString, QString>{{"A1", "SN-0001"}, {"A2", "SN-0002"}, {"A3", "SN-0003"}}));
 }

@@ -37,11 +37,17 @@ SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& 
 {
     int out_pipe[2];
     int err_pipe[2];
+    int in_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0)
         return;
     if (pipe2(err_pipe, O_CLOEXEC) != 0) {
         close(out_pipe[0]);
         close(out_pipe[1]);
+        return;
+    }
+    if (pipe2(in_pipe, O_CLOEXEC) != 0) {
+        for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+            close(fd);
         return;
     }
     std::vector<std::string> words{program};
@@ -53,6 +59,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& 
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
     // The simulator must get SIGTERM and SIGINT whatever the test's threads
@@ -73,6 +80,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& 
     posix_spawn_file_actions_destroy(&actions);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    close(in_pipe[0]);
+    control_fd_ = in_pipe[1];
     if (spawned != 0) {
         pid_ = -1;
         close(out_pipe[0]);
@@ -89,6 +98,14 @@ SimProcess::SimProcess(const std::vector<std::string>& args, const std::string& 
 SimProcess::~SimProcess()
 {
     stop();
+    if (control_fd_ >= 0)
+        close(control_fd_);
+}
+
+bool SimProcess::control(const std::string& line)
+{
+    const std::string bytes = line + "\n";
+    return control_fd_ >= 0 && write(control_fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 void SimProcess::readOutput(int out_fd, int err_fd)

@@ -33,6 +33,8 @@
 //   waitForExit(timeout)      the exit status once it has ended by itself
 //   stop(timeout)             SIGTERM, SIGKILL after timeout; the exit status,
 //                             or -1 when it had to be killed
+//   control(line)             a line to the simulator's standard input (see
+//                             its --control: "absent", "present")
 //   pid()
 #pragma once
 
@@ -64,6 +66,7 @@ public:
     std::uint16_t tcpPort() const;
     std::optional<int> waitForExit(Milliseconds timeout);
     int stop(Milliseconds timeout = Milliseconds(5000));
+    bool control(const std::string& line);
     pid_t pid() const { return pid_; }
 
     static std::string defaultProgram();
@@ -74,6 +77,7 @@ private:
     void joinReader();
 
     pid_t pid_ = -1;
+    int control_fd_ = -1;
     bool started_ = false;
     std::optional<int> exit_status_;
     mutable std::mutex mutex_;

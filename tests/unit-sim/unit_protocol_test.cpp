@@ -341,3 +341,29 @@ TEST(UnitRobustness, RandomBytesInRandomChunksNeverBreakTheUnit)
     unit.protocol.link_lost();
     EXPECT_EQ(unit.exchange("\r").substr(0, 3), "\r\n>");
 }
+
+// A unit lifted off its fixture answers nothing and loses a half-received image; the fresh unit
+// put on in its place starts in normal mode. A unit with a bad contact answers one bare carriage
+// return in N, and every other line as usual.
+TEST(UnitProtocol, SwappedUnitsAndABadContact)
+{
+    Unit unit;
+    EXPECT_EQ(unit.exchange("LOADR\r"), "LOADR\r\n>");
+    EXPECT_EQ(unit.exchange("LF 0x1 4 0 V\r"), "LF 0x1 4 0 V\r\n");
+    unit.take_events();
+    unit.protocol.take_away();
+    EXPECT_EQ(unit.take_events(), (Events{"error upload-cut bytes=0 length=4", "unit absent"}));
+    EXPECT_TRUE(unit.protocol.quiet());
+    EXPECT_EQ(unit.exchange("\r"), "");
+    unit.protocol.put_on();
+    EXPECT_FALSE(unit.protocol.loader_mode());
+    EXPECT_EQ(unit.exchange("\r"), "\r\n#");
+
+    Unit flaky(with([](UnitSettings& s) { s.answer_every = 2; }));
+    std::string answers;
+    for (int i = 0; i < 4; ++i)
+        answers += flaky.exchange("\r") + "|";
+    EXPECT_EQ(answers, "\r\n#||\r\n#||");
+    EXPECT_EQ(flaky.exchange("VER\r"), "VER\r\n?\r\n#");
+    EXPECT_EQ(std::count(flaky.sink.events.begin(), flaky.sink.events.end(), "ignored"), 2);
+}

@@ -25,7 +25,7 @@ public:
     void unitChanged(int row)
     {
         const UnitRun& run = station_.unit(row);
-        const std::string text = state_text(run);
+        const std::string text = station_.stateText(row);
         std::string& printed = printed_[static_cast<std::size_t>(row)];
         if (text.empty() || text == printed)
             return;
@@ -88,32 +88,39 @@ private:
     QString problem_, printed_;
 };
 
-// "pass" or "fail", and ", not recorded" when its record or journal file could not be kept.
-std::string result_text(const UnitRun& run)
+// One run of the session as the closing table shows it.
+struct EndedRun {
+    int row;
+    std::string unit, port, result, reason;
+    double seconds;
+    bool passed, kept;
+};
+
+EndedRun ended_run(const UnitRun& run, int row)
 {
-    return std::string(run.state() == UnitState::Passed ? "pass" : "fail") +
-           (run.notKept().isEmpty() ? "" : ", not recorded");
+    std::string reason = run.reason();
+    if (!run.notKept().isEmpty())
+        reason += (reason.empty() ? "" : "; ") + ("not recorded: " + run.notKept()).toStdString();
+    const bool passed = run.state() == UnitState::Passed;
+    // "pass" or "fail", and ", not recorded" when its record or journal file could not be kept.
+    const std::string result = std::string(passed ? "pass" : "fail") + (run.notKept().isEmpty() ? "" : ", not recorded");
+    return {row, run.unit().name, run.unit().device, result, reason, run.seconds(), passed, run.notKept().isEmpty()};
 }
 
-void print_table(const Station& station, const std::vector<int>& rows, std::FILE* out)
+void print_table(const std::vector<EndedRun>& runs, std::FILE* out)
 {
     std::size_t unit_width = 4, port_width = 4, result_width = 6;
-    for (int row : rows) {
-        unit_width = std::max(unit_width, station.unit(row).unit().name.size());
-        port_width = std::max(port_width, station.unit(row).unit().device.size());
-        result_width = std::max(result_width, result_text(station.unit(row)).size());
+    for (const EndedRun& run : runs) {
+        unit_width = std::max(unit_width, run.unit.size());
+        port_width = std::max(port_width, run.port.size());
+        result_width = std::max(result_width, run.result.size());
     }
     const int uw = static_cast<int>(unit_width), pw = static_cast<int>(port_width),
               rw = static_cast<int>(result_width);
     std::fprintf(out, "\n%-*s  %-*s  %-*s  seconds  reason\n", uw, "unit", pw, "port", rw, "result");
-    for (int row : rows) {
-        const UnitRun& run = station.unit(row);
-        std::string reason = run.reason();
-        if (!run.notKept().isEmpty())
-            reason += (reason.empty() ? "" : "; ") + ("not recorded: " + run.notKept()).toStdString();
-        std::fprintf(out, "%-*s  %-*s  %-*s  %7.1f  %s\n", uw, run.unit().name.c_str(), pw, run.unit().device.c_str(),
-                     rw, result_text(run).c_str(), run.seconds(), reason.c_str());
-    }
+    for (const EndedRun& run : runs)
+        std::fprintf(out, "%-*s  %-*s  %-*s  %7.1f  %s\n", uw, run.unit.c_str(), pw, run.port.c_str(), rw,
+                     run.result.c_str(), run.seconds, run.reason.c_str());
 }
 
 void print_line(std::FILE* out, const QString& line)
@@ -124,16 +131,28 @@ void print_line(std::FILE* out, const QString& line)
 
 } // namespace
 
-int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
+int run_headless(Station& station, const HeadlessRun& run, std::FILE* out)
 {
     ChangePrinter printer(station, out);
     RecordsPrinter records(station.records(), out);
     QEventLoop loop;
     QObject::connect(&station.records(), &RecordStore::statusChanged, &loop, [&records] { records.changed(); });
-    QObject::connect(&station, &Station::idle, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     if (station.recoveredRuns() > 0)
         print_line(out, QString("records: %1 runs that the station had not recorded when it last ended are recorded now")
                             .arg(station.recoveredRuns()));
+    // The session ends once no unit runs after a stop or the last of --cycles; or, when Start
+    // runs the units, after the last of them.
+    bool ending = !station.startsWhenPresent();
+    // An idle that was on its way before the units started is no longer true when it comes.
+    const auto quit_when_idle = [&] {
+        if (ending && !station.busy())
+            loop.quit();
+    };
+    QObject::connect(&station, &Station::idle, &loop, quit_when_idle, Qt::QueuedConnection);
+    const auto end_when_idle = [&] {
+        ending = true;
+        QMetaObject::invokeMethod(&loop, quit_when_idle, Qt::QueuedConnection);
+    };
     // A second signal while the units stop changes nothing: each still gets its record.
     StopSignals stops;
     QString stopped_by;
@@ -145,22 +164,42 @@ int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
         stopped_by = StopSignals::nameOf(signal);
         print_line(out, "stopping: " + stopped_by);
         station.stop(("stopped: " + stopped_by).toStdString());
+        end_when_idle();
+    });
+    std::vector<EndedRun> ended;
+    QObject::connect(&station, &Station::runEnded, &loop, [&](int row) {
+        ended.push_back(ended_run(station.unit(row), row));
+        if (run.cycles && static_cast<int>(ended.size()) == *run.cycles) {
+            station.disarm();
+            end_when_idle();
+        }
+    });
+    QObject::connect(&station, &Station::presenceChanged, &loop, [&](int row, FixturePresence::Change change) {
+        print_line(out, QString::fromStdString(station.unit(row).unit().name) +
+                            (change == FixturePresence::Change::Came ? " present" : " removed"));
     });
     QCoreApplication::processEvents(); // a stop that came while the station was being made
     if (!stopped_by.isEmpty())
         return 1;
-    station.start(rows);
+    if (station.startsWhenPresent())
+        station.arm(run.rows);
+    else
+        station.start(run.rows);
     // Where each unit stands once the first ones have started: a unit that started at once has
     // only passed through "waiting".
-    for (int row : rows)
+    for (int row : run.rows)
         printer.unitChanged(row);
     QObject::connect(&station, &Station::unitChanged, &loop, [&printer](int row) { printer.unitChanged(row); });
     loop.exec();
     // The last records go to their database before the summary, or are known to wait.
     station.records().drain();
 
-    print_table(station, rows, out);
-    const StationTotals totals = station.totals();
+    // Each unit once, in the station file's order, when Start ran them; else in the order they ended.
+    if (!station.startsWhenPresent())
+        std::stable_sort(ended.begin(), ended.end(), [](const EndedRun& a, const EndedRun& b) { return a.row < b.row; });
+    print_table(ended, out);
+    const auto passed = std::count_if(ended.begin(), ended.end(), [](const EndedRun& r) { return r.passed; });
+    const StationTotals totals{.passed = static_cast<int>(passed), .failed = static_cast<int>(ended.size()) - static_cast<int>(passed)};
     std::fprintf(out, "%s\nrecords: %s\njournals: %s/\n", qPrintable(totals_text(totals)),
                  station.settings().records.c_str(), qPrintable(station.batchFolder()));
     if (const auto status = station.records().status(); status && status->waiting > 0)
@@ -170,7 +209,11 @@ int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out)
         std::fprintf(out, "not recorded: %d runs, the last because %s\n", station.keepFailures(),
                      qPrintable(station.keepError()));
     std::fflush(out);
-    const bool all_passed = std::all_of(rows.begin(), rows.end(),
-                                        [&](int row) { return station.unit(row).state() == UnitState::Passed; });
-    return all_passed && station.keepFailures() == 0 && stopped_by.isEmpty() ? 0 : 1;
+    const bool all_ran = station.startsWhenPresent() || static_cast<std::size_t>(passed) == run.rows.size();
+    // A station that runs until it is stopped ends well when every run passed; one that runs its
+    // units once, when each of them passed and nothing stopped it.
+    const bool stop_failed = !station.startsWhenPresent() && !stopped_by.isEmpty();
+    return all_ran && static_cast<std::size_t>(passed) == ended.size() && station.keepFailures() == 0 && !stop_failed
+               ? 0
+               : 1;
 }

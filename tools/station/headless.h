@@ -1,5 +1,8 @@
 #pragma once
-// The station without a window: runs the given units once and reports on standard output.
+// The station without a window: runs the given units once and reports on standard output. With
+// start=when_present it arms their fixtures instead and runs until SIGINT or SIGTERM (or until
+// --cycles runs have ended), starting each unit as it is put on ("A1 present") and re-arming
+// its fixture once it has been taken off ("A1 removed").
 //
 // One line per change of a unit's state ("A1 running", "A1 uploading demo-image.bin
 // 12288/32768", "A1 pass 9.4 s", "A2 fail: Error! ..."). While an image streams, a unit's
@@ -17,12 +20,19 @@
 // journal file could not be kept reads "pass, not recorded" in the table.
 //
 // Returns the exit status: 0 when every unit passed and everything was kept, 1 otherwise (and
-// always after a stop). Runs its own event loop on the calling thread until the last unit has
+// after a stop, when the units run once; with start=when_present a stop that finds no unit
+// running ends well). Runs its own event loop on the calling thread until the last unit has
 // ended.
 
 #include "tools/station/station.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
-int run_headless(Station& station, const std::vector<int>& rows, std::FILE* out);
+struct HeadlessRun {
+    std::vector<int> rows;     // the units that run (or whose fixtures are armed)
+    std::optional<int> cycles{}; // start=when_present: end after this many runs
+};
+
+int run_headless(Station& station, const HeadlessRun& run, std::FILE* out);

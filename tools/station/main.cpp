@@ -2,7 +2,9 @@
 // table and a record of every flash.
 //
 //   kestrin-station [STATION.ini]                       the window
-//   kestrin-station --headless STATION.ini [--only A1,A3]   one run, reported on standard output
+//   kestrin-station --headless STATION.ini [--only A1,A3] [--serial A1=SN1,...] [--cycles N]
+//                                                       one run (start=when_present: until
+//                                                       stopped), on standard output
 //   kestrin-station --export-csv FILE STATION.ini       the records as CSV
 //
 // Exit status: 0 every unit passed (or the export was written), 1 a unit failed (or the export
@@ -31,6 +33,8 @@ struct Options {
     QCommandLineOption headless{"headless", "Run the units once without a window and report on standard output."};
     QCommandLineOption only{"only", "With --headless: run only these units (comma-separated names).", "UNITS"};
     QCommandLineOption export_csv{"export-csv", "Write the station's records (every station's, when they are in a database) to FILE as CSV and exit.", "FILE"};
+    QCommandLineOption serial{"serial", "With --headless: the serial numbers of the units' first runs (A1=SN0001,A2=SN0002).", "SERIALS"};
+    QCommandLineOption cycles{"cycles", "With --headless and start=when_present: end after N runs have ended.", "N"};
 };
 
 int unusable(const QString& message)
@@ -82,22 +86,66 @@ int export_csv(const QString& csv_path, const std::string& station_path)
     return 0;
 }
 
-int headless(const std::string& station_path, const QString& only)
+// The serials of --serial (A1=SN0001,A2=SN0002) given to their fixtures; false and the message
+// when one is no unit's, is no serial, or is given twice.
+bool assign_serials(Station& station, const QString& serials, QString& error)
+{
+    for (const QString& pair : serials.split(',', Qt::SkipEmptyParts)) {
+        const qsizetype equals = pair.indexOf('=');
+        const QString name = pair.left(equals).trimmed();
+        const int row = equals < 0 ? -1 : station.rowOf(name.toStdString());
+        if (row < 0) {
+            error = "--serial: " + (equals < 0 ? "write UNIT=SERIAL, not " + pair : "no unit " + name + " in " +
+                                                                                     QString::fromStdString(station.settings().file));
+            return false;
+        }
+        if (const auto problem = station.assignSerial(row, pair.mid(equals + 1).trimmed())) {
+            error = "--serial: " + name + ": " + *problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Units that run once cannot wait for a serial nobody can scan.
+bool serials_complete(const Station& station, const std::vector<int>& rows, QString& error)
+{
+    for (int row : rows) {
+        if (station.startsWhenPresent() || !station.waitsForSerial(row))
+            continue;
+        const QString name = QString::fromStdString(station.unit(row).unit().name);
+        error = "require_serial: " + name + " has no serial (give it with --serial " + name + "=SERIAL)";
+        return false;
+    }
+    return true;
+}
+
+int headless(const std::string& station_path, const QCommandLineParser& parser, const Options& options)
 {
     QString error;
     const std::unique_ptr<Station> station = make_station(station_path, error);
     if (!station)
         return unusable(error);
-    std::vector<int> rows;
-    if (only.isEmpty()) {
+    HeadlessRun run;
+    if (const QString only = parser.value(options.only); only.isEmpty()) {
         for (int row = 0; row < station->unitCount(); ++row)
-            rows.push_back(row);
+            run.rows.push_back(row);
     } else if (auto named = rows_of(*station, only, error)) {
-        rows = std::move(*named);
+        run.rows = std::move(*named);
     } else {
         return unusable(error);
     }
-    return run_headless(*station, rows, stdout);
+    if (!assign_serials(*station, parser.value(options.serial), error) || !serials_complete(*station, run.rows, error))
+        return unusable(error);
+    if (parser.isSet(options.cycles)) {
+        bool number = false;
+        run.cycles = parser.value(options.cycles).toInt(&number);
+        if (!number || *run.cycles < 1)
+            return unusable("--cycles must be a whole number of runs, at least 1");
+        if (!station->startsWhenPresent())
+            return unusable("--cycles goes with start=when_present in the station file");
+    }
+    return run_headless(*station, run, stdout);
 }
 
 int window(const QStringList& positional)
@@ -131,7 +179,7 @@ int main(int argc, char** argv)
                                      "table, and a record of every flash.");
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({options.headless, options.only, options.export_csv});
+    parser.addOptions({options.headless, options.only, options.export_csv, options.serial, options.cycles});
     parser.addPositionalArgument("STATION.ini", "The station file.", "[STATION.ini]");
 
     if (!parser.parse(arguments))
@@ -156,9 +204,10 @@ int main(int argc, char** argv)
             return unusable("which station file? (see kestrin-station --help)");
         if (parser.isSet(options.export_csv))
             return export_csv(parser.value(options.export_csv), positional.front().toStdString());
-        return headless(positional.front().toStdString(), parser.value(options.only));
+        return headless(positional.front().toStdString(), parser, options);
     }
-    if (parser.isSet(options.only))
-        return unusable("--only goes with --headless");
+    for (const QCommandLineOption* headless_only : {&options.only, &options.serial, &options.cycles})
+        if (parser.isSet(*headless_only))
+            return unusable("--" + headless_only->names().front() + " goes with --headless");
     return window(positional);
 }

@@ -14,8 +14,8 @@ namespace {
 constexpr const char* kColumns =
     "station, unit, port, adapter, started, ended, seconds, result, exit_status, reason, "
     "uploads, answers, journal, record_key, images, script_sha256, kestrin_version, "
-    "station_version";
-constexpr int kColumnCount = 18;
+    "station_version, serial";
+constexpr int kColumnCount = 19;
 
 // Columns that tables made by earlier versions lack; each is added when such a table is opened.
 struct LaterColumn {
@@ -24,7 +24,7 @@ struct LaterColumn {
 };
 constexpr LaterColumn kLaterColumns[] = {{"record_key", "TEXT"},      {"images", "TEXT"},
                                          {"script_sha256", "TEXT"},   {"kestrin_version", "TEXT"},
-                                         {"station_version", "TEXT"}};
+                                         {"station_version", "TEXT"}, {"serial", "TEXT"}};
 
 // Any number: the lock that makes one station at a time create the table in PostgreSQL.
 constexpr qint64 kCreateLock = 0x6b65737472696e;
@@ -52,7 +52,7 @@ QString create_statement(SqlDialect dialect, const QString& table, const QString
                    "started %3, ended %3, seconds %4, result TEXT, exit_status INTEGER, reason "
                    "TEXT, uploads TEXT, "
                    "answers TEXT, journal TEXT, record_key %5, images TEXT, script_sha256 TEXT, "
-                   "kestrin_version TEXT, station_version TEXT%6)")
+                   "kestrin_version TEXT, station_version TEXT, serial TEXT%6)")
         .arg(table, types.id, types.time, types.real, types.key, extra_columns);
 }
 
@@ -84,7 +84,8 @@ QVariantList values_of(const FlashRecord& r, SqlDialect dialect)
             text(r.images),
             text(r.script_sha256),
             text(r.kestrin_version),
-            text(r.station_version)};
+            text(r.station_version),
+            text(r.serial)};
 }
 
 // SQLite keeps a time as the text written; PostgreSQL gives it back as a time.
@@ -116,7 +117,8 @@ FlashRecord record_of(const QSqlQuery& row)
                   .images = text(15),
                   .script_sha256 = text(16),
                   .kestrin_version = text(17),
-                  .station_version = text(18)};
+                  .station_version = text(18),
+                  .serial = text(19)};
     if (!row.isNull(9))
         r.exit_status = row.value(9).toInt();
     return r;

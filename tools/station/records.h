@@ -12,7 +12,7 @@
 //     id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, adapter TEXT, started TEXT,
 //     ended TEXT, seconds REAL, result TEXT, exit_status INTEGER, reason TEXT, uploads TEXT,
 //     answers TEXT, journal TEXT, record_key TEXT (unique), images TEXT, script_sha256 TEXT,
-//     kestrin_version TEXT, station_version TEXT
+//     kestrin_version TEXT, station_version TEXT, serial TEXT
 //
 // - postgresql://USER@HOST:PORT/DBNAME (QPSQL): the same table in that database, made when it is
 //   missing (see record_sql.h for its column types). With a spool, each record is first committed
@@ -25,7 +25,8 @@
 // record_key is the UUID the station gave the record, so that no record is ever kept twice;
 // images are the run's image: lines (FILE: LENGTH SHA256, one per line), script_sha256 the
 // digest of the script it ran, kestrin_version and station_version the versions of the program
-// that flashed and of the station that ran it.
+// that flashed and of the station that ran it; serial the unit's serial number (scanned from its
+// label, or given on the command line), empty without one.
 //
 // write_records_csv() writes records as CSV after RFC 4180: a header line, CRLF line ends, and
 // every field that holds a comma, a double quote, a CR or a LF in double quotes, its double
@@ -53,6 +54,7 @@ struct FlashRecord {
     QString reason{}, uploads{}, answers{}, journal{};
     QString key{}; // record_key
     QString images{}, script_sha256{}, kestrin_version{}, station_version{};
+    QString serial{}; // the unit's own serial number, scanned from its label; empty without one
 };
 
 // A new record key: a random UUID, lower case, without braces.

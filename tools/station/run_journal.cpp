@@ -29,39 +29,34 @@ RunJournal::RunJournal(std::string upload_word, Sink sink)
 {
 }
 
-bool RunJournal::take(std::string_view bytes)
+void RunJournal::take(std::string_view bytes, const std::function<void()>& after_line)
 {
-    bool took = false;
     for (char c : bytes) {
         if (c == '\n') {
-            if (!cutting_line_) {
-                takeLine(partial_line_);
-                took = true;
-            }
+            if (!cutting_line_)
+                takeLine(partial_line_, after_line);
             partial_line_.clear();
             cutting_line_ = false;
         } else if (!cutting_line_) {
             partial_line_ += c;
             if (partial_line_.size() == kMaxJournalLineBytes) {
-                takeLine(partial_line_ + std::string(kCutMark));
-                took = true;
+                takeLine(partial_line_ + std::string(kCutMark), after_line);
                 partial_line_.clear();
                 cutting_line_ = true;
             }
         }
     }
-    return took;
 }
 
 void RunJournal::endOfInput()
 {
     if (!partial_line_.empty() && !cutting_line_)
-        takeLine(partial_line_);
+        takeLine(partial_line_, {});
     partial_line_.clear();
     cutting_line_ = false;
 }
 
-void RunJournal::takeLine(const std::string& line)
+void RunJournal::takeLine(const std::string& line, const std::function<void()>& after_line)
 {
     const JournalEvent event = parse_journal_line(line, upload_word_);
     switch (event.kind) {
@@ -99,6 +94,8 @@ void RunJournal::takeLine(const std::string& line)
     }
     if (journal_.appendLine(line) && sink_)
         sink_(line);
+    if (after_line)
+        after_line();
 }
 
 void RunJournal::addStationLine(const std::string& line)

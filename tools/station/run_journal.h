@@ -51,8 +51,9 @@ public:
     // `upload_word` is the first word of the configuration's upload header.
     RunJournal(std::string upload_word, Sink sink);
 
-    // Bytes of the journal as they arrive; true when at least one line was taken.
-    bool take(std::string_view bytes);
+    // Bytes of the journal as they arrive; `after_line`, when given, is called after each line
+    // is taken, so that a viewer sees every state the lines go through.
+    void take(std::string_view bytes, const std::function<void()>& after_line = {});
     // The input has ended: a last line without its line feed is taken.
     void endOfInput();
     // A line of the station's own, kept beyond the bounds.
@@ -77,7 +78,7 @@ public:
     std::uint64_t progressTotal() const { return progress_total_; }
 
 private:
-    void takeLine(const std::string& line);
+    void takeLine(const std::string& line, const std::function<void()>& after_line);
 
     std::string upload_word_;
     Sink sink_;

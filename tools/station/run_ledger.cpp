@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kCreate =
     "CREATE TABLE IF NOT EXISTS running (record_key TEXT PRIMARY KEY, station TEXT, unit TEXT, "
     "port TEXT, adapter TEXT, started TEXT, journal_file TEXT, ended TEXT, seconds REAL, "
-    "result TEXT, exit_status INTEGER, reason TEXT)";
+    "result TEXT, exit_status INTEGER, reason TEXT, serial TEXT)";
 
 // A journal file holds the bounded journal and the station's few lines after it.
 constexpr std::size_t kJournalFileLimit = kMaxJournalBytes + (64 << 10);
@@ -35,7 +35,8 @@ LedgerEntry entry_of(const QSqlQuery& row)
                                  .seconds = row.value(8).toDouble(),
                                  .passed = text(9) == "pass",
                                  .reason = text(11),
-                                 .key = text(0)},
+                                 .key = text(0),
+                                 .serial = text(12)},
                       .journal_file = text(6),
                       .ended = !row.isNull(9)};
     if (!row.isNull(10))
@@ -89,10 +90,10 @@ bool RunLedger::enter(const FlashRecord& started, const QString& journal_file)
 {
     QSqlQuery query(connection_->db());
     query.prepare("INSERT OR REPLACE INTO running (record_key, station, unit, port, adapter, started, "
-                  "journal_file) VALUES (?, ?, ?, ?, ?, ?, ?)");
+                  "journal_file, serial) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     for (const QVariant& value : {QVariant(started.key), QVariant(started.station), QVariant(started.unit),
                                   QVariant(started.port), QVariant(started.adapter),
-                                  QVariant(iso_utc(started.started)), QVariant(journal_file)})
+                                  QVariant(iso_utc(started.started)), QVariant(journal_file), QVariant(started.serial)})
         query.addBindValue(value);
     return query.exec() || fail(query.lastError().text());
 }
@@ -122,7 +123,7 @@ std::optional<std::vector<LedgerEntry>> RunLedger::entries()
     QSqlQuery query(connection_->db());
     query.setForwardOnly(true);
     if (!query.exec("SELECT record_key, station, unit, port, adapter, started, journal_file, ended, "
-                    "seconds, result, exit_status, reason FROM running ORDER BY started, rowid")) {
+                    "seconds, result, exit_status, reason, serial FROM running ORDER BY started, rowid")) {
         fail(query.lastError().text());
         return std::nullopt;
     }

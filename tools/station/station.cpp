@@ -1,11 +1,14 @@
 #include "tools/station/station.h"
 
 #include "serial/port_map.h"
+#include "tools/station/hands_free.h"
 
 #include <QFile>
 #include <QTemporaryFile>
+#include <QTimer>
 
 #include <algorithm>
+#include <numeric>
 
 QString totals_text(const StationTotals& totals)
 {
@@ -32,6 +35,11 @@ Station::Station(StationSettings settings, StationParts parts, QObject* parent)
         runs_.push_back(std::move(run));
     }
     folder_of_.resize(runs_.size());
+    serials_.resize(runs_.size());
+    if (settings_.start_when_present) {
+        hands_free_ = new HandsFreeLine(*this);
+        connect(hands_free_, &HandsFreeLine::presenceChanged, this, &Station::presenceChanged);
+    }
 }
 
 Station::~Station() = default;
@@ -44,9 +52,17 @@ int Station::rowOf(const std::string& name) const
     return -1;
 }
 
-void Station::start(const std::vector<int>& rows)
+void Station::newBatchFolder()
 {
     batch_folder_ = QDir(setup_.folder).filePath("runs/" + QDateTime::currentDateTimeUtc().toString("yyyyMMddTHHmmssZ"));
+}
+
+// With start=when_present a unit starts each time one is put on: the journals of a shift share
+// the folder of its arming.
+void Station::start(const std::vector<int>& rows)
+{
+    if (!hands_free_ || batch_folder_.isEmpty())
+        newBatchFolder();
     for (int row : rows) {
         UnitRun& run = *runs_[static_cast<std::size_t>(row)];
         if (run.isActive() || run.state() == UnitState::Waiting)
@@ -55,14 +71,17 @@ void Station::start(const std::vector<int>& rows)
         run.queue();
         waiting_.push_back(row);
     }
+    const std::vector<int> queued = waiting_;
     launchWaiting();
+    for (int row : queued)
+        if (unit(row).state() == UnitState::Waiting)
+            emit unitChanged(row);
 }
 
 void Station::startAll()
 {
     std::vector<int> rows(runs_.size());
-    for (std::size_t row = 0; row < rows.size(); ++row)
-        rows[row] = static_cast<int>(row);
+    std::iota(rows.begin(), rows.end(), 0);
     start(rows);
 }
 
@@ -77,10 +96,60 @@ void Station::startFailed()
 
 void Station::stop(const std::string& reason)
 {
+    disarm();
     for (int row : std::exchange(waiting_, {}))
         runs_[static_cast<std::size_t>(row)]->unqueue();
     for (auto& run : runs_)
         run->stop(reason);
+}
+
+void Station::arm(const std::vector<int>& rows)
+{
+    if (!hands_free_ || hands_free_->armed())
+        return;
+    newBatchFolder();
+    shift_ = {};
+    shift_started_ = QDateTime::currentDateTimeUtc();
+    hands_free_->arm(rows);
+}
+
+void Station::armAll()
+{
+    std::vector<int> rows(runs_.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    arm(rows);
+}
+
+void Station::disarm()
+{
+    if (!hands_free_)
+        return;
+    hands_free_->disarm();
+    for (int row : std::exchange(waiting_, {}))
+        runs_[static_cast<std::size_t>(row)]->unqueue();
+}
+
+bool Station::armed() const
+{
+    return hands_free_ && hands_free_->armed();
+}
+
+Presence Station::presence(int row) const
+{
+    return hands_free_ ? hands_free_->presence(row) : Presence::Disarmed;
+}
+
+void Station::unitRemoved(int row)
+{
+    const auto queued = std::find(waiting_.begin(), waiting_.end(), row);
+    if (queued != waiting_.end()) {
+        waiting_.erase(queued);
+        runs_[static_cast<std::size_t>(row)]->unqueue();
+    }
+    // A failure stays on screen until the next unit starts: a unit that hung after failing answers
+    // no probe, and its FAIL must not vanish before anyone has seen it.
+    if (unit(row).state() == UnitState::Passed)
+        runs_[static_cast<std::size_t>(row)]->clearResult();
 }
 
 bool Station::busy() const
@@ -114,18 +183,34 @@ StationTotals Station::totals() const
     return totals;
 }
 
+bool Station::waitsForSerial(int row) const
+{
+    return settings_.require_serial && serials_[static_cast<std::size_t>(row)].isEmpty();
+}
+
+// One unit at a time, each from a turn of the event loop of its own: starting a process takes a
+// while, and sixteen of them in one go would hold up the window as long.
 void Station::launchWaiting()
 {
-    const auto active = [this] {
-        return std::count_if(runs_.begin(), runs_.end(), [](const auto& run) { return run->isActive(); });
-    };
-    while (!waiting_.empty() && active() < settings_.parallel) {
-        const int row = waiting_.front();
-        waiting_.erase(waiting_.begin());
+    launch_due_ = false;
+    const auto active = std::count_if(runs_.begin(), runs_.end(), [](const auto& run) { return run->isActive(); });
+    const auto next = std::find_if(waiting_.begin(), waiting_.end(), [this](int row) { return !waitsForSerial(row); });
+    if (next != waiting_.end() && active < settings_.parallel) {
+        const int row = *next;
+        waiting_.erase(next);
         launch(row);
+        launchSoon();
+        return;
     }
     if (!busy())
         emit idle();
+}
+
+void Station::launchSoon()
+{
+    if (std::exchange(launch_due_, true))
+        return;
+    QTimer::singleShot(0, this, &Station::launchWaiting);
 }
 
 // The unit is in the ledger before anything of its run happens.
@@ -134,25 +219,31 @@ void Station::launch(int row)
     UnitRun& run = *runs_[static_cast<std::size_t>(row)];
     const QString name = QString::fromStdString(run.unit().name);
     const RunStart begin{.record_key = new_record_key(),
-                   .started = QDateTime::currentDateTimeUtc(),
-                   .journal_path = unique_journal_path(folder_of_[static_cast<std::size_t>(row)], name)};
+                         .started = QDateTime::currentDateTimeUtc(),
+                         .journal_path = unique_journal_path(folder_of_[static_cast<std::size_t>(row)], name),
+                         .serial = std::exchange(serials_[static_cast<std::size_t>(row)], {})};
     FlashRecord entry{.station = QString::fromStdString(settings_.name),
                       .unit = name,
                       .port = QString::fromStdString(run.unit().device),
                       .adapter = QString::fromStdString(serial_by_id_name(run.unit().device)),
                       .started = begin.started,
-                      .key = begin.record_key};
+                      .key = begin.record_key,
+                      .serial = begin.serial};
     // Without its entry the run is still recorded when it ends, only not if the station dies first.
     if (!ledger_->enter(entry, begin.journal_path))
         keep_error_ = "the ledger: " + ledger_->error();
+    emit launching(row);
     run.start(setup_, begin);
 }
 
 void Station::unitFinished(int row)
 {
+    const UnitRun& run = *runs_[static_cast<std::size_t>(row)];
     keepRecord(*runs_[static_cast<std::size_t>(row)]);
+    shift_.push_back({run.ended(), run.state() == UnitState::Passed});
+    emit runEnded(row);
     // The next unit starts from the event loop, never inside the ended run's own signal.
-    QMetaObject::invokeMethod(this, &Station::launchWaiting, Qt::QueuedConnection);
+    launchSoon();
 }
 
 FlashRecord Station::recordOf(const UnitRun& run) const
@@ -168,7 +259,8 @@ FlashRecord Station::recordOf(const UnitRun& run) const
                        .exit_status = run.exitStatus(),
                        .reason = QString::fromStdString(run.reason()),
                        .key = run.recordKey(),
-                       .station_version = KESTRIN_VERSION};
+                       .station_version = KESTRIN_VERSION,
+                       .serial = run.serial()};
     take_journal_facts(record, run.runJournal());
     return record;
 }
@@ -190,6 +282,56 @@ void Station::keepRecord(UnitRun& run)
     run.setNotKept(not_kept);
     keep_error_ = not_kept;
     ++keep_failures_;
+}
+
+std::optional<QString> serial_problem(const QString& serial)
+{
+    if (serial.isEmpty())
+        return "the serial is empty";
+    if (serial.size() > kMaxSerialLength)
+        return QString("a serial has at most %1 characters; this one has %2").arg(kMaxSerialLength).arg(serial.size());
+    for (qsizetype i = 0; i < serial.size(); ++i)
+        if (serial[i].unicode() < 0x20 || serial[i].unicode() > 0x7e)
+            return QString("a serial holds printable ASCII characters only; character %1 is not one").arg(i + 1);
+    return std::nullopt;
+}
+
+std::optional<QString> Station::assignSerial(int row, const QString& serial)
+{
+    if (!serial.isEmpty()) {
+        if (auto problem = serial_problem(serial))
+            return problem;
+        for (int other = 0; other < unitCount(); ++other) {
+            const bool taken = serialOf(other) == serial || (unit(other).isActive() && unit(other).serial() == serial);
+            if (other != row && taken)
+                return QString("%1 is the serial of the unit on %2 already")
+                    .arg(serial, QString::fromStdString(unit(other).unit().name));
+        }
+    }
+    serials_[static_cast<std::size_t>(row)] = serial;
+    emit unitChanged(row);
+    launchSoon();
+    return std::nullopt;
+}
+
+int Station::rowForScannedSerial(int selected) const
+{
+    if (selected >= 0)
+        return selected;
+    for (int row = 0; row < unitCount(); ++row) {
+        const bool before_its_run = hands_free_ ? presence(row) == Presence::Empty || presence(row) == Presence::Present
+                                                : !unit(row).isActive();
+        if (before_its_run && serialOf(row).isEmpty())
+            return row;
+    }
+    return -1;
+}
+
+std::string Station::stateText(int row) const
+{
+    if (unit(row).state() == UnitState::Waiting && waitsForSerial(row))
+        return "scan the unit's serial";
+    return state_text(unit(row));
 }
 
 namespace {

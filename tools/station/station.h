@@ -16,9 +16,18 @@
 // stop(reason) un-queues the waiting units and stops the running ones; each fails with `reason`
 // ("stopped: SIGINT", "stopped: the window was closed").
 //
+// Units are started one at a time, each from a turn of the event loop of its own, so that
+// starting many processes never holds up the window for long.
+//
+// With start=when_present, arm() arms every fixture (hands_free.h): a unit starts as soon as it
+// is on its fixture, and the fixture is re-armed when it has been taken off; stop() also disarms.
+// With require_serial, a unit waits until its fixture has a serial number (assignSerial()); the
+// serial goes to the fixture's next run and its record, and is then cleared.
+//
 // All on the thread that owns the object; unitChanged(row) is emitted for every change of a unit
 // (often, while images stream: viewers coalesce), idle() when the last run of a batch has ended.
 
+#include "tools/station/fixture_presence.h"
 #include "tools/station/records.h"
 #include "tools/station/run_ledger.h"
 #include "tools/station/station_file.h"
@@ -33,6 +42,20 @@
 
 struct StationTotals {
     int passed = 0, failed = 0, running = 0, waiting = 0;
+};
+
+class HandsFreeLine;
+
+// A serial number as a scanner types it: at most this many printable ASCII characters.
+inline constexpr int kMaxSerialLength = 64;
+
+// Why `serial` cannot be a unit's serial number; nothing when it can.
+std::optional<QString> serial_problem(const QString& serial);
+
+// A run that ended in the shift: when, and whether it passed.
+struct ShiftRun {
+    QDateTime ended;
+    bool passed = false;
 };
 
 // "8 passed, 1 failed, 3 running", and ", 4 waiting" when units wait for their turn.
@@ -66,6 +89,34 @@ public:
     void startFailed();
     void stop(const std::string& reason = kStopButtonReason);
 
+    // start=when_present: every fixture armed, and what its probes say of it.
+    bool startsWhenPresent() const { return hands_free_ != nullptr; }
+    void arm(const std::vector<int>& rows);
+    void armAll();
+    // No fixture starts another unit, and the queued ones are taken out; runs in progress go on.
+    void disarm();
+    bool armed() const;
+    Presence presence(int row) const;
+    // Its unit was taken off: out of the queue, and its last result forgotten, unless it failed.
+    void unitRemoved(int row);
+
+    // The serial number of a fixture's next run ("" while it has none); assignSerial() gives it
+    // one (empty: takes it away), or says why it cannot: not a serial number, or the serial of
+    // another fixture's unit (waiting or in its run).
+    const QString& serialOf(int row) const { return serials_[static_cast<std::size_t>(row)]; }
+    std::optional<QString> assignSerial(int row, const QString& serial);
+    // The fixture a scanned serial goes to: the selected one (-1: none), else the first armed
+    // fixture without a unit or before its run that has no serial yet; -1 when there is none.
+    int rowForScannedSerial(int selected) const;
+    bool waitsForSerial(int row) const;
+    // The row's state as the headless lines say it: state_text() of its run, a queued unit
+    // waiting "for a free slot" or to "scan the unit's serial".
+    std::string stateText(int row) const;
+
+    // The runs that ended since the shift began (arm(), or the station made).
+    const std::vector<ShiftRun>& shift() const { return shift_; }
+    const QDateTime& shiftStarted() const { return shift_started_; }
+
     bool busy() const;
     StationTotals totals() const;
     // Runs whose record or journal file could not be kept, and why the last one was not.
@@ -85,9 +136,16 @@ public:
 signals:
     void unitChanged(int row);
     void idle();
+    // Just before a unit's kestrin starts, and once its run has ended and been recorded.
+    void launching(int row);
+    void runEnded(int row);
+    // start=when_present: a unit came onto or left its fixture.
+    void presenceChanged(int row, FixturePresence::Change change);
 
 private:
+    void newBatchFolder();
     void launchWaiting();
+    void launchSoon();
     void launch(int row);
     void unitFinished(int row);
     void keepRecord(UnitRun& run);
@@ -105,6 +163,11 @@ private:
     QString keep_error_;
     int keep_failures_ = 0;
     int recovered_runs_ = 0;
+    bool launch_due_ = false;
+    HandsFreeLine* hands_free_ = nullptr; // a child: with start=when_present
+    std::vector<QString> serials_;        // by row: the serial of its next run
+    std::vector<ShiftRun> shift_;
+    QDateTime shift_started_ = QDateTime::currentDateTimeUtc();
 };
 
 // The station of a station file, or nothing and the message that names what is wrong. It holds

@@ -160,8 +160,17 @@ private:
                     return at(number, "records: " + *problem);
             }
             s_.records = value;
+        } else if (key == "start") {
+            if (value != "button" && value != "when_present")
+                return at(number, "start must be button or when_present");
+            s_.start_when_present = value == "when_present";
+        } else if (key == "require_serial") {
+            if (value != "true" && value != "false")
+                return at(number, "require_serial must be true or false");
+            s_.require_serial = value == "true";
         } else {
-            return at(number, "unknown setting '" + key + "' (the settings are name, parallel, time_limit, records)");
+            return at(number, "unknown setting '" + key +
+                                  "' (the settings are name, parallel, time_limit, records, start, require_serial)");
         }
         return std::nullopt;
     }
@@ -217,6 +226,11 @@ std::optional<Failure> take_configuration(StationSettings& s)
     s.com_number = *config.ini_com_number;
     s.script = script;
     s.upload_word = config.upload_cmd_word.value_or(s.upload_word);
+    s.line = {.baud = config.baud.value_or(s.line.baud),
+              .parity = static_cast<TParity>(config.parity.value_or(pNone)),
+              .data_bits = static_cast<uint16_t>(config.data_bits.value_or(8)),
+              .stop_bits = static_cast<uint16_t>(config.stop_bits.value_or(1))};
+    s.prompts = {config.prompt_char1.value_or('#'), config.prompt_char2.value_or('>')};
     return std::nullopt;
 }
 

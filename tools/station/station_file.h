@@ -10,6 +10,9 @@
 //   time_limit=900          ; optional: seconds a unit may take before it is stopped (1 to 86400)
 //   records=records.sqlite  ; optional: the records database, relative to the station folder,
 //                           ; or postgresql://USER@HOST:PORT/DBNAME (see database_url.h)
+//   start=button            ; optional: button (Start runs the units) or when_present (each
+//                           ; armed fixture starts by itself when its unit answers)
+//   require_serial=false    ; optional: true: a fixture starts only once it has a serial
 //   [units]
 //   A1=/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.1:1.0-port0
 //   A2=/dev/ttyUSB1         ; NAME=DEVICE, in the order listed
@@ -18,13 +21,16 @@
 // with ';' or '#'. A unit's name becomes a file name (runs/<start>/<unit>.log) and a word of
 // --only, so it holds only letters, digits, '-', '_' and '.', and does not begin with '.'.
 //
-// The configuration must let a station drive it: setting line 8 selects automatic mode, line 1
+// The configuration must let a station drive it; its line settings (lines 2 to 5) and prompts
+// (lines 14 and 15) are also what the presence probe uses: setting line 8 selects automatic mode, line 1
 // gives a COM number (each unit's device is mapped to it), line 25 does not select Ethernet, and
 // line 6 names a script that is a readable file. Anything else is refused with one message that
 // names the file and its line (the station file's own line number, or LoaderDefault.ini's setting
 // line, which is how that file's lines are known).
 //
 // Nothing here touches a window or starts anything: text in, settings or one message out.
+
+#include "serial/line_settings.h"
 
 #include <optional>
 #include <string>
@@ -48,11 +54,15 @@ struct StationSettings {
     std::string ledger;  // <base name>.station.sqlite in the folder: the units that run
     std::string lock;    // <base name>.lock in the folder: one station at a time
     std::vector<StationUnit> units;
+    bool start_when_present = false; // start=when_present
+    bool require_serial = false;
 
     // From LoaderDefault.ini in the station folder.
     int com_number = 0;
     std::string script;
     std::string upload_word = "LF";
+    LineSettings line{.baud = 19200};
+    std::string prompts = "#>"; // normal and loader prompt
 };
 
 struct StationFileResult {

@@ -15,7 +15,8 @@
 
 StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
-      table_(new QTableView), totals_(new QLabel), records_(new QLabel), keep_(new QLabel)
+      table_(new QTableView), totals_(new QLabel), records_(new QLabel), keep_(new QLabel), rate_(new QLabel),
+      scan_(new QLineEdit), scan_message_(new QLabel)
 {
     setWindowTitle("Kestrin station");
     buildMenu();
@@ -25,10 +26,15 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
+    table_->setTextElideMode(Qt::ElideMiddle); // a device path keeps its start and its end
+    table_->setWordWrap(false);
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::StateColumn, QHeaderView::Stretch);
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ProgressColumn, QHeaderView::Fixed);
     table_->setColumnWidth(UnitTableModel::ProgressColumn, 220);
     table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::ResultColumn, QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::SerialColumn, QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setSectionResizeMode(UnitTableModel::UnitColumn, QHeaderView::ResizeToContents);
+    table_->setColumnWidth(UnitTableModel::PortColumn, 200);
     table_->horizontalHeader()->setMinimumSectionSize(60);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() * 2 + 8);
     connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { showJournal(index.row()); });
@@ -39,12 +45,14 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     layout->addWidget(table_);
     setCentralWidget(central);
     statusBar()->addWidget(totals_, 1);
+    statusBar()->addPermanentWidget(rate_);
     statusBar()->addPermanentWidget(keep_);
     statusBar()->addPermanentWidget(records_);
     keep_->setStyleSheet("color: #b00000; font-weight: bold");
     connect(model_, &UnitTableModel::refreshed, this, [this] {
         updateTotals();
         updateButtons();
+        updateRate();
     });
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &StationWindow::updateButtons);
     resize(900, 560);
@@ -77,7 +85,23 @@ QWidget* StationWindow::buildButtons()
     for (QPushButton* button : {start_, stop_, start_failed_, start_unit_})
         row->addWidget(button);
     row->addStretch();
-    connect(start_, &QPushButton::clicked, this, [this] { station_->startAll(); });
+    scan_->setPlaceholderText("Scan a serial");
+    scan_->setMaxLength(kMaxSerialLength + 1); // one more, so that a longer one is refused, not cut
+    scan_->setMinimumWidth(220);
+    scan_message_->setStyleSheet("color: #b00000");
+    row->addWidget(scan_message_);
+    row->addWidget(scan_);
+    connect(scan_, &QLineEdit::returnPressed, this, [this] {
+        takeScannedSerial(scan_->text());
+        scan_->clear();
+    });
+    connect(start_, &QPushButton::clicked, this, [this] {
+        if (station_->startsWhenPresent())
+            station_->armAll();
+        else
+            station_->startAll();
+        updateButtons();
+    });
     connect(stop_, &QPushButton::clicked, this, [this] { station_->stop(); });
     connect(start_failed_, &QPushButton::clicked, this, [this] { station_->startFailed(); });
     connect(start_unit_, &QPushButton::clicked, this, [this] {
@@ -85,6 +109,19 @@ QWidget* StationWindow::buildButtons()
             station_->start({selected});
     });
     return buttons;
+}
+
+void StationWindow::takeScannedSerial(const QString& text)
+{
+    const QString serial = text.trimmed();
+    const int row = station_ ? station_->rowForScannedSerial(selectedRow()) : -1;
+    if (row < 0) {
+        scan_message_->setText(serial + ": no fixture waits for a serial");
+        return;
+    }
+    const auto problem = station_->assignSerial(row, serial);
+    scan_message_->setText(problem ? serial + ": " + *problem : QString());
+    model_->refresh();
 }
 
 void StationWindow::setStation(std::unique_ptr<Station> station)
@@ -190,11 +227,28 @@ void StationWindow::updateButtons()
 {
     const bool has = station_ != nullptr;
     const int row = selectedRow();
-    start_->setEnabled(has);
-    stop_->setEnabled(has && station_->busy());
+    start_->setEnabled(has && !station_->armed());
+    stop_->setEnabled(has && (station_->busy() || station_->armed()));
     start_failed_->setEnabled(has && station_->totals().failed > 0);
     start_unit_->setEnabled(has && row >= 0 && !station_->unit(row).isActive() &&
                             station_->unit(row).state() != UnitState::Waiting);
+}
+
+// Units an hour over the last hour (or the shift, while it is younger), and the pass share of
+// the shift.
+void StationWindow::updateRate()
+{
+    if (!station_)
+        return rate_->clear();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime hour_ago = now.addSecs(-3600);
+    const std::vector<ShiftRun>& shift = station_->shift();
+    const auto last_hour = std::count_if(shift.begin(), shift.end(), [&](const ShiftRun& r) { return r.ended >= hour_ago; });
+    const auto passed = std::count_if(shift.begin(), shift.end(), [](const ShiftRun& r) { return r.passed; });
+    const qint64 span_s = std::clamp<qint64>(station_->shiftStarted().secsTo(now), 60, 3600);
+    const QString share = shift.empty() ? QString("no runs yet")
+                                        : QString("%1 % pass").arg(100 * passed / static_cast<qint64>(shift.size()));
+    rate_->setText(QString("%1 units/h, %2").arg(last_hour * 3600 / span_s).arg(share));
 }
 
 int StationWindow::selectedRow() const

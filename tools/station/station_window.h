@@ -1,9 +1,16 @@
 #pragma once
 // The station's window: the unit table, the buttons that start and stop units, and the totals.
 //
-// Start runs every unit; Stop stops them all (waiting units do not start); Run failed again
-// starts the failed ones; Start unit starts the selected row alone (the operator has put a new
-// unit on that fixture). The status bar shows the totals ("8 passed, 1 failed, 3 running"),
+// Start runs every unit (with start=when_present: arms every fixture, and each starts its unit
+// when one is put on); Stop stops them all (waiting units do not start, fixtures are disarmed);
+// Run failed again starts the failed ones; Start unit starts the selected row alone (the
+// operator has put a new unit on that fixture).
+//
+// The scan field takes what a barcode scanner types (a keyboard that ends with Enter): the serial
+// goes to the selected fixture, else to the first armed fixture that has no unit or is before its
+// run and has no serial yet (Station::rowForScannedSerial), and shows in the Serial column; a
+// serial that is refused says why beside the field. The status bar adds the units an hour over
+// the last hour and the pass share of the shift. The status bar shows the totals ("8 passed, 1 failed, 3 running"),
 // updated with the table; beside them, for a station whose records go to a database, "records:
 // all in the database" or "records: 3 waiting for the database" (why, in its tooltip), updated
 // whenever a record is written or an attempt to send ends. Double-clicking a row shows that unit's journal of its last run.
@@ -22,6 +29,7 @@
 #include "tools/station/unit_table.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTableView>
@@ -48,6 +56,10 @@ public:
 
     void openStation();
     void showJournal(int row);
+    // A serial as the scanner typed it, Enter not included.
+    void takeScannedSerial(const QString& text);
+    QString scanMessage() const { return scan_message_->text(); }
+    QString rateText() const { return rate_->text(); }
     // Stops the units with `reason` and ends the program with status 1 once all are recorded.
     void stopAndQuit(const std::string& reason);
     QString keepText() const { return keep_->text(); }
@@ -61,6 +73,7 @@ private:
     void updateTotals();
     void updateRecords();
     void updateButtons();
+    void updateRate();
     void quitWhenIdle();
     int selectedRow() const;
 
@@ -71,6 +84,9 @@ private:
     QLabel* totals_;
     QLabel* records_;
     QLabel* keep_;
+    QLabel* rate_;
+    QLineEdit* scan_;
+    QLabel* scan_message_;
     bool quitting_ = false;
     QPushButton* start_;
     QPushButton* stop_;

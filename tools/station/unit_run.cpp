@@ -83,14 +83,22 @@ double UnitRun::seconds() const
     return isActive() ? static_cast<double>(clock_.elapsed()) / 1000.0 : seconds_;
 }
 
+// Told by the station once the first of the queued units has started: a unit that starts at once
+// is never seen waiting.
 void UnitRun::queue()
 {
-    setState(UnitState::Waiting);
+    state_ = UnitState::Waiting;
 }
 
 void UnitRun::unqueue()
 {
     if (state_ == UnitState::Waiting)
+        setState(UnitState::Idle);
+}
+
+void UnitRun::clearResult()
+{
+    if (hasEnded())
         setState(UnitState::Idle);
 }
 
@@ -102,6 +110,7 @@ void UnitRun::start(const UnitRunSetup& setup, const RunStart& begin)
     exit_status_.reset();
     reason_.clear();
     record_key_ = begin.record_key;
+    serial_ = begin.serial;
     started_ = begin.started;
     ended_ = QDateTime();
     clock_.start();
@@ -137,8 +146,8 @@ void UnitRun::stop(const std::string& reason)
 void UnitRun::readJournal()
 {
     const QByteArray bytes = process_.readAllStandardError();
-    if (journal_.take(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
-        followJournal();
+    journal_.take(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                  [this] { followJournal(); });
 }
 
 // The state follows the journal: Uploading while an image streams.
@@ -217,7 +226,7 @@ std::string state_text(const UnitRun& run)
     case UnitState::Idle:
         return {};
     case UnitState::Waiting:
-        return "waiting";
+        return "waiting for a free slot";
     case UnitState::Running:
         return "running";
     case UnitState::Uploading:

@@ -8,6 +8,7 @@
 // exactly one port. A device that does not exist fails the run at once, without a process.
 //
 //   Idle --queue()--> Waiting --start()--> Running <--> Uploading --> Passed | Failed
+//                                                        (clearResult(): back to Idle)
 //
 // The journal (standard error) is read as it arrives into a RunJournal (run_journal.h), which
 // bounds what is kept and reads the facts the record needs; every line it keeps is written at
@@ -58,6 +59,7 @@ struct RunStart {
     QString record_key;
     QDateTime started;
     QString journal_path;
+    QString serial{}; // the unit's serial number, when it was scanned or given
 };
 
 // kestrin beside this program, else on PATH; empty when there is none.
@@ -87,13 +89,17 @@ public:
     const std::string& journal() const { return journal_.text(); }
     const RunJournal& runJournal() const { return journal_; }
     const QString& recordKey() const { return record_key_; }
+    const QString& serial() const { return serial_; }
     const QString& journalPath() const { return journal_file_.path(); }
     // Why the run's journal file or record could not be kept; empty while they were.
     const QString& notKept() const { return not_kept_; }
     void setNotKept(const QString& why) { not_kept_ = why; }
 
+    // Waiting for its turn; no changed() is emitted (the station tells of it).
     void queue();
     void unqueue();
+    // An ended run is forgotten on its row (its unit was taken off); its journal stays to be read.
+    void clearResult();
     void start(const UnitRunSetup& setup, const RunStart& begin);
     // Stops a running process (terminate, then kill after the grace period) and fails the run
     // with `reason`; a run that is not active is left as it is.
@@ -122,7 +128,7 @@ private:
 
     RunJournal journal_{{}, {}};
     JournalFile journal_file_;
-    QString record_key_, not_kept_;
+    QString record_key_, serial_, not_kept_;
     std::string stop_reason_;
 
     QDateTime started_, ended_;

@@ -15,6 +15,8 @@ const QColor kFailedText(190, 0, 0);
 // A run that is not on record wants attention whatever its result: amber, not green.
 const QColor kNotKeptRow(255, 215, 140);
 const QColor kNotKeptText(150, 70, 0);
+// A fixture that waits for the operator's hands before its run (its serial), as a highlighter.
+const QColor kAttentionRow(255, 245, 160);
 
 QString seconds_text(double seconds)
 {
@@ -73,17 +75,43 @@ void UnitTableModel::refresh()
     emit refreshed();
 }
 
-QVariant UnitTableModel::display(const UnitRun& run, int column) const
+// What the fixture wants, in the words of the operator's view.
+QString UnitTableModel::stateText(int row) const
 {
+    const UnitRun& run = station_->unit(row);
+    const Presence presence = station_->presence(row);
+    if (run.state() == UnitState::Uploading)
+        return "uploading " + QString::fromStdString(run.progressFile());
+    if (run.state() == UnitState::Waiting || run.isActive())
+        return QString::fromStdString(station_->stateText(row));
+    const QString failure = run.state() == UnitState::Failed ? "\n" + QString::fromStdString(run.reason()) : "";
+    if (presence == Presence::Empty)
+        return "waiting for a unit" + failure;
+    if (presence == Presence::Done)
+        return "take the unit off" + failure;
+    return run.state() == UnitState::Failed ? QString::fromStdString(run.reason())
+                                            : QString::fromStdString(state_text(run));
+}
+
+// The unit waits for the operator's hands: to be taken off, or for its serial.
+bool UnitTableModel::wantsTheOperator(int row) const
+{
+    return station_->presence(row) == Presence::Done ||
+           (station_->unit(row).state() == UnitState::Waiting && station_->waitsForSerial(row));
+}
+
+QVariant UnitTableModel::display(int row, int column) const
+{
+    const UnitRun& run = station_->unit(row);
     switch (column) {
     case UnitColumn:
         return QString::fromStdString(run.unit().name);
     case PortColumn:
         return QString::fromStdString(run.unit().device);
+    case SerialColumn:
+        return station_->serialOf(row).isEmpty() ? run.serial() : station_->serialOf(row);
     case StateColumn:
-        return run.state() == UnitState::Uploading ? "uploading " + QString::fromStdString(run.progressFile())
-               : run.state() == UnitState::Failed  ? QString::fromStdString(run.reason())
-                                                   : QString::fromStdString(state_text(run));
+        return stateText(row);
     case ProgressColumn:
         return run.progressTotal() > 0 ? QString("%1/%2").arg(run.progressSent()).arg(run.progressTotal()) : QString();
     case ResultColumn: {
@@ -106,25 +134,37 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
     const bool not_kept = run.hasEnded() && !run.notKept().isEmpty();
     switch (role) {
     case Qt::DisplayRole:
-        return display(run, index.column());
+        return display(index.row(), index.column());
     case Qt::ToolTipRole:
         if (index.column() == ResultColumn && not_kept)
             return run.notKept();
-        return index.column() == StateColumn ? display(run, index.column()) : QVariant();
+        if (index.column() == ResultColumn && failed)
+            return QString::fromStdString(run.reason());
+        return index.column() == StateColumn || index.column() == PortColumn ? display(index.row(), index.column())
+                                                                             : QVariant();
     case ProgressRole:
         return run.progressTotal() > 0 ? QVariant(static_cast<double>(run.progressSent()) /
                                                   static_cast<double>(run.progressTotal()))
                                        : QVariant();
     case Qt::BackgroundRole:
-        return not_kept ? QVariant(kNotKeptRow) : passed ? QVariant(kPassedRow) : failed ? QVariant(kFailedRow) : QVariant();
+        if (not_kept)
+            return kNotKeptRow;
+        if (passed || failed)
+            return passed ? kPassedRow : kFailedRow;
+        return wantsTheOperator(index.row()) ? QVariant(kAttentionRow) : QVariant();
     case Qt::ForegroundRole:
         if (index.column() != ResultColumn || !(passed || failed))
             return {};
         return not_kept ? QVariant(kNotKeptText) : QVariant(passed ? kPassedText : kFailedText);
     case Qt::FontRole:
-        if (index.column() == ResultColumn) {
+        if (index.column() == ResultColumn || index.column() == UnitColumn) {
             QFont font = QApplication::font();
             font.setPointSizeF(font.pointSizeF() * 2);
+            font.setBold(true);
+            return font;
+        }
+        if (index.column() == StateColumn && wantsTheOperator(index.row())) {
+            QFont font = QApplication::font();
             font.setBold(true);
             return font;
         }
@@ -137,7 +177,7 @@ QVariant UnitTableModel::data(const QModelIndex& index, int role) const
 
 QVariant UnitTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    static const char* const kTitles[ColumnCount] = {"Unit", "Port", "State", "Progress", "Result", "Time"};
+    static const char* const kTitles[ColumnCount] = {"Unit", "Port", "Serial", "State", "Progress", "Result", "Time"};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
         return {};
     return QString(kTitles[section]);

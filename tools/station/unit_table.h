@@ -1,7 +1,7 @@
 #pragma once
 // The station's table: one row per unit, in the station file's order.
 //
-//   Unit | Port | State | Progress | Result | Time
+//   Unit | Port | Serial | State | Progress | Result | Time
 //
 // UnitTableModel reads the Station's runs. Their changes come much faster than anyone reads
 // (sixteen units streaming images): the model only notes which rows changed and tells its views
@@ -23,7 +23,7 @@
 class UnitTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { UnitColumn, PortColumn, StateColumn, ProgressColumn, ResultColumn, TimeColumn, ColumnCount };
+    enum Column { UnitColumn, PortColumn, SerialColumn, StateColumn, ProgressColumn, ResultColumn, TimeColumn, ColumnCount };
     static constexpr int ProgressRole = Qt::UserRole + 1;
     static constexpr int kRefreshMs = 100;
 
@@ -46,7 +46,9 @@ signals:
 
 private:
     void noteChanged(int row);
-    QVariant display(const UnitRun& run, int column) const;
+    QVariant display(int row, int column) const;
+    QString stateText(int row) const;
+    bool wantsTheOperator(int row) const;
 
     const Station* station_ = nullptr;
     QMetaObject::Connection station_connection_;

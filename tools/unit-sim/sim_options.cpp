@@ -113,6 +113,7 @@ private:
             {"--silent", [&] { u.silent = true; }},
             {"--normal-only", [&] { u.normal_only = true; }},
             {"--refuse", [&] { o.refuse = true; }},
+            {"--control", [&] { o.control = true; }},
         };
         const std::map<std::string, std::function<void(const std::string&)>> valued = {
             {"--pty", [&](const std::string& v) { o.pty_path = v; }},
@@ -130,6 +131,8 @@ private:
             {"--quiet-after",
              [&](const std::string& v) { number(v, 1, 2147483647, [&](long long n) { u.quiet_after = static_cast<std::uint32_t>(n); }); }},
             {"--stream", [&](const std::string& v) { stream(v, o); }},
+            {"--answer-every",
+             [&](const std::string& v) { number(v, 1, 2147483647, [&](long long n) { u.answer_every = static_cast<std::uint32_t>(n); }); }},
             {"--drop-after",
              [&](const std::string& v) { number(v, 0, 2147483647, [&](long long n) { u.drop_after = static_cast<std::uint32_t>(n); }); }},
         };
@@ -253,6 +256,9 @@ Unit:
   --save-dir DIR        keep each complete image as DIR/image-N.bin
   --erase-ms N          image bytes sooner than N ms after the header are an
                         error (the unit is still erasing)
+  --control             read lines from standard input: "absent" takes the
+                        unit off its fixture (its device stays, it answers
+                        nothing), "present" puts a fresh unit there
 
 Faults:
   --silent              read and log, never answer anything
@@ -265,6 +271,8 @@ Faults:
   --quiet-after N       fall silent for good after the Nth prompt
   --stream BYTE,CHUNK   while silent, send chunks of CHUNK bytes (at most
                         1048576) of the byte BYTE (0-255) back to back
+  --answer-every N      answer only one bare carriage return in N (the 1st,
+                        the N+1st, ...), as a unit with a bad contact
 )";
 }
 

@@ -37,6 +37,7 @@ struct SimOptions {
     bool refuse = false;
     std::string wire_log;                 // empty: no wire log
     std::optional<StreamSpec> stream;     // sent while the unit is quiet
+    bool control = false;                 // --control: standard input swaps the unit
 };
 
 struct OptionsResult {

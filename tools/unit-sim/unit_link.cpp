@@ -83,7 +83,7 @@ std::string error_text()
 
 UnitLink::UnitLink(const SimOptions& options, int wire_log_fd)
     : unit_(options.unit, *this), wire_log_fd_(wire_log_fd), rx_pacer_(options.baud), tx_pacer_(options.baud),
-      stream_(options.stream)
+      stream_(options.stream), control_fd_(options.control ? STDIN_FILENO : -1)
 {
 }
 
@@ -98,14 +98,14 @@ ServeEnd UnitLink::serve(int fd)
         const Clock::time_point now = Clock::now();
         const std::size_t rx_allowance = rx_pacer_.allowance(now);
         const std::size_t tx_allowance = output_ready(now) ? tx_pacer_.allowance(now) : 0;
-        pollfd fds[2] = {{fd, 0, 0}, {stop_signal_fd(), POLLIN, 0}};
+        pollfd fds[3] = {{fd, 0, 0}, {stop_signal_fd(), POLLIN, 0}, {control_fd_, POLLIN, 0}};
         if (rx_allowance > 0)
             fds[0].events |= POLLIN;
         if (tx_allowance > 0)
             fds[0].events |= POLLOUT;
         const Clock::duration wait = time_to_wake(now, rx_allowance, tx_allowance);
         const timespec timeout = to_timespec(wait);
-        if (ppoll(fds, 2, wait == Clock::duration::max() ? nullptr : &timeout, nullptr) < 0) {
+        if (ppoll(fds, 3, wait == Clock::duration::max() ? nullptr : &timeout, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
             event("error link " + error_text());
@@ -113,6 +113,8 @@ ServeEnd UnitLink::serve(int fd)
         }
         if (fds[1].revents != 0)
             return ServeEnd::stopped;
+        if (fds[2].revents != 0)
+            readControl();
         const short seen = fds[0].revents;
         if ((seen & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (seen & POLLIN) == 0)
             return ServeEnd::peer_closed;
@@ -202,6 +204,33 @@ UnitLink::Clock::duration UnitLink::time_to_wake(Clock::time_point now, std::siz
             wait = std::min(wait, tx_pacer_.wait_for_byte(now));
     }
     return wait;
+}
+
+void UnitLink::readControl()
+{
+    char buffer[256];
+    const ssize_t count = read(control_fd_, buffer, sizeof buffer);
+    if (count <= 0) {
+        if (count == 0 || (errno != EINTR && errno != EAGAIN))
+            control_fd_ = -1; // standard input has ended: nobody swaps units any more
+        return;
+    }
+    for (const char c : std::string_view(buffer, static_cast<std::size_t>(count))) {
+        if (c != '\n') {
+            control_line_ += c;
+            continue;
+        }
+        if (control_line_ == "absent") {
+            output_.clear(); // a unit lifted off says nothing more
+            queued_bytes_ = 0;
+            unit_.take_away();
+        }
+        else if (control_line_ == "present")
+            unit_.put_on();
+        else
+            event("error control " + escape_wire_text(control_line_));
+        control_line_.clear();
+    }
 }
 
 void UnitLink::send(std::string_view bytes)

@@ -15,7 +15,10 @@
 //
 // The unit (UnitProtocol) belongs to the UnitLink and lives across
 // connections: the next TCP client meets the unit in the mode the last one
-// left it in.
+// left it in. With --control the poll loop also reads standard input, a line
+// at a time: "absent" takes the unit away, "present" puts a fresh one on
+// (anything else is logged as "error control LINE"); at its end it is no
+// longer read.
 //
 // Interface:
 //   log_event(line)                one line on standard output, flushed at once
@@ -81,6 +84,7 @@ private:
     void keep_streaming();
     bool output_ready(Clock::time_point now) const;
     Clock::duration time_to_wake(Clock::time_point now, std::size_t rx_allowance, std::size_t tx_allowance);
+    void readControl();
 
     UnitProtocol unit_;
     int wire_log_fd_;
@@ -93,6 +97,8 @@ private:
     bool drop_requested_ = false;
     std::uint32_t dropped_bytes_ = 0;
     std::optional<StreamSpec> stream_;
+    int control_fd_;                // standard input with --control, else -1
+    std::string control_line_;
 };
 
 }  // namespace unit_sim

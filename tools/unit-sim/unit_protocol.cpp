@@ -107,6 +107,23 @@ void UnitProtocol::link_lost()
     typed_length_ = 0;
 }
 
+void UnitProtocol::take_away()
+{
+    link_lost();
+    present_ = false;
+    sink_.event("unit absent");
+}
+
+void UnitProtocol::put_on()
+{
+    link_lost();
+    present_ = true;
+    loader_mode_ = false;
+    prompts_shown_ = 0;
+    bare_returns_ = 0;
+    sink_.event("unit present");
+}
+
 void UnitProtocol::take_text_byte(char c, Clock::time_point now)
 {
     if (c == '\n')
@@ -148,6 +165,10 @@ void UnitProtocol::end_line(Clock::time_point now)
 void UnitProtocol::obey(const std::string& line, Clock::time_point now)
 {
     if (line.empty()) {
+        if (settings_.answer_every && bare_returns_++ % *settings_.answer_every != 0) {
+            sink_.event("ignored");
+            return;
+        }
         answer({});
     } else if (loader_mode_ && begins_with_word(line, settings_.upload_word)) {
         auto header = parse_upload_header(line, settings_.upload_word);

@@ -30,7 +30,13 @@
 // (printable noise without either prompt character after every prompt),
 // answer_delay (the answer to a carriage return leaves that much later),
 // erase_time (image bytes sooner than that after the header's carriage
-// return are logged as an error, as a real unit would still be erasing).
+// return are logged as an error, as a real unit would still be erasing),
+// answer_every N (only one bare carriage return in N is answered: the 1st,
+// the N+1st, ...; the others get nothing, as a unit with a bad contact).
+//
+// Swapping units: take_away() is the unit lifted off its fixture while its
+// device stays (it answers nothing, and a half-received image is cut);
+// put_on() is a fresh unit put there, in normal mode.
 //
 // Event log. The unit and its links report what happens as one line per
 // event; tests read these lines, so the format is stable. Texts taken from
@@ -58,6 +64,8 @@
 //   error output-overflow       the peer reads nothing and kMaxQueuedOutput bytes wait;
 //                               more output is lost
 //   error link TEXT             the link failed (the simulator then ends)
+//   unit absent | unit present  take_away() | put_on()
+//   ignored                     answer_every: a carriage return left unanswered
 //   stopped                     SIGINT or SIGTERM: the simulator ends
 //
 // Interface:
@@ -66,6 +74,7 @@
 //   UnitProtocol(settings, sink)
 //     feed(bytes, now)          bytes received at time `now`
 //     link_lost()               the peer went away
+//     take_away(), put_on()     the unit is taken off its fixture, a fresh one put on
 //     loader_mode(), receiving_image()
 //   escape_wire_text(text)      a wire text made fit for one event line
 #pragma once
@@ -105,6 +114,7 @@ struct UnitSettings {
     bool normal_only = false;
     std::optional<std::uint32_t> drop_after;
     std::size_t flood_bytes = 0;
+    std::optional<std::uint32_t> answer_every;  // bare carriage returns: one answered in N
 };
 
 class UnitSink {
@@ -131,12 +141,14 @@ public:
 
     void feed(std::string_view bytes, Clock::time_point now);
     void link_lost();
+    void take_away();
+    void put_on();
 
     bool loader_mode() const { return loader_mode_; }
     // The unit answers nothing: silent, or fallen silent after quiet_after prompts.
     bool quiet() const
     {
-        return settings_.silent ||
+        return !present_ || settings_.silent ||
                (settings_.quiet_after && prompts_shown_ >= *settings_.quiet_after);
     }
     bool receiving_image() const { return upload_ != nullptr; }
@@ -170,6 +182,8 @@ private:
     bool dropped_ = false;
     unsigned char next_noise_ = 0;
     std::uint32_t prompts_shown_ = 0;
+    std::uint32_t bare_returns_ = 0;
+    bool present_ = true;
 };
 
 std::string escape_wire_text(std::string_view text);
