@@ -226,9 +226,8 @@ int main(int argc, char** argv)
 
     if (!parser.parse(arguments))
         return unusable(parser.errorText());
-    // Headless runs, exports, reports, help and version need no display: they get a core application
-    // only
-    // (and a command line that is refused: options that go with one of those but came without it)
+    // Headless runs, exports, reports, help and version need no display, nor does a command line
+    // that will be refused (an option of those without it): they get a core application only.
     const bool windowless = parser.isSet(options.headless) || parser.isSet(options.export_csv) || parser.isSet(options.report) ||
                             parser.isSet(options.since) || parser.isSet(options.until) || parser.isSet(options.only) ||
                             parser.isSet(options.serial) || parser.isSet(options.cycles) ||

@@ -41,6 +41,12 @@ QString percent(int part, int whole)
     return whole == 0 ? QString("–") : QString::number(100.0 * part / whole, 'f', 1) + " %";
 }
 
+// "1 failed run", "3 failed runs".
+QString counted(int count, const QString& one, const QString& many)
+{
+    return QString::number(count) + " " + (count == 1 ? one : many);
+}
+
 QString local_time(const QDateTime& time)
 {
     return time.isValid() ? time.toLocalTime().toString("yyyy-MM-dd HH:mm") : QString("–");
@@ -193,10 +199,10 @@ void write_headline(Page& page, const ReportFigures& f)
 {
     if (!f.reasons.empty())
         page.element("p",
-                     QString("Most failures: %1 (%2 of %3 failed runs).")
+                     QString("Most failures: %1 (%2 of %3).")
                          .arg(f.reasons.front().form)
                          .arg(f.reasons.front().count)
-                         .arg(f.failures),
+                         .arg(counted(f.failures, "failed run", "failed runs")),
                      Page::attributes({{"class", "headline"}, {"id", "top-reason"}}));
     QStringList marked;
     for (const FixtureFigures& fixture : f.fixtures)
@@ -316,10 +322,9 @@ void write_failures(Page& page, const ReportFigures& f)
         return;
     }
     page.element("p",
-                 QString("%1 failed runs in %2 groups; the %3 largest, with their cumulative share. %4")
-                     .arg(f.failures)
-                     .arg(f.reason_groups)
-                     .arg(std::min<int>(f.reason_groups, kReportedReasons))
+                 QString("%1 in %2, the largest first, with their cumulative share. %3")
+                     .arg(counted(f.failures, "failed run", "failed runs"))
+                     .arg(counted(f.reason_groups, "group", "groups"))
                      .arg(kReasonFormRule),
                  Page::attributes({{"class", "note"}, {"id", "reason-rule"}}));
     write_pareto_chart(page, f);
