@@ -5,7 +5,7 @@
 // under 200 MB for a million records. The report aggregates in the database: it never loads every
 // record.
 //
-//   bench_station_report [RECORDS]
+//   bench_station_report [RECORDS [sqlite|postgresql]]   (both stores by default)
 
 #include "tests/station/postgres_server.h"
 #include "tools/station/record_sql.h"
@@ -126,12 +126,8 @@ void print(const char* store, int records, std::pair<double, long> result)
                 records, result.first, static_cast<double>(result.second) / 1024.0);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+bool report_in_sqlite(int records)
 {
-    QCoreApplication app(argc, argv);
-    const int records = argc > 1 ? std::atoi(argv[1]) : 1000000;
     QTemporaryDir sqlite_dir;
     const std::string sqlite_folder = sqlite_dir.path().toStdString();
     {
@@ -140,16 +136,20 @@ int main(int argc, char** argv)
         RecordTable table(connection->db(), SqlDialect::Sqlite, "flashes");
         if (!fill(table, records)) {
             std::fprintf(stderr, "SQLite: %s\n", qPrintable(table.error()));
-            return 1;
+            return false;
         }
     }
     write_station(sqlite_folder, "records.sqlite");
     print("SQLite", records, report_of(sqlite_folder));
+    return true;
+}
 
+bool report_in_postgresql(int records)
+{
     PostgresServer server;
     if (!server.running()) {
         std::fprintf(stderr, "PostgreSQL: %s\n", server.error().c_str());
-        return 1;
+        return false;
     }
     {
         auto connection = database_connection(std::get<DatabaseAddress>(parse_database_url(server.url())));
@@ -157,11 +157,26 @@ int main(int argc, char** argv)
         if (!connection->db().open() || !fill(table, records)) {
             std::fprintf(stderr, "PostgreSQL: %s %s\n", qPrintable(connection->db().lastError().text()),
                          qPrintable(table.error()));
-            return 1;
+            return false;
         }
     }
     QTemporaryDir postgres_dir;
     write_station(postgres_dir.path().toStdString(), server.url());
     print("PostgreSQL", records, report_of(postgres_dir.path().toStdString()));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int records = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    const std::string only = argc > 2 ? argv[2] : "";
+    if (only != "postgresql" && !report_in_sqlite(records))
+        return 1;
+    if (only != "sqlite" && !report_in_postgresql(records))
+        return 1;
     return 0;
 }
+

@@ -14,6 +14,8 @@
 
 namespace {
 
+// What differs between the dialects: how a record's start reads as text.
+//
 // The hour a record started in, as text that sorts as time does ("2026-12-09T13", UTC).
 QString hour_of_started(SqlDialect dialect)
 {
@@ -21,9 +23,16 @@ QString hour_of_started(SqlDialect dialect)
                                            : "substr(started, 1, 13)";
 }
 
-// The unit a record is of: its serial, or the record itself when it has none.
-constexpr const char* kUnitKey =
-    "CASE WHEN serial IS NULL OR serial = '' THEN 'run:' || CAST(id AS TEXT) ELSE 'serial:' || serial END";
+// A record's start as text that sorts as the time does, to the millisecond.
+QString sortable_started(SqlDialect dialect)
+{
+    return dialect == SqlDialect::Postgres ? "to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS')"
+                                           : "started";
+}
+
+// The unit a record is of, as the columns to group by: its serial, or the record itself when it
+// has none.
+constexpr const char* kUnitKey = "serial, CASE WHEN serial IS NULL OR serial = '' THEN id END";
 
 // Statements over the records of the period; each names the period's condition %WHERE% (with
 // AND and more of its own after it, or nothing).
@@ -86,20 +95,19 @@ bool take_counts(PeriodQueries& q, ReportFigures& f)
     return true;
 }
 
-// The yields, per station (`per_station`) or of all stations together.
+// The yields, per station (`per_station`) or of all stations together. Each unit is a group of
+// its runs; its first and last run's results are the smallest and largest of its runs' start
+// times with the result written after them.
 std::optional<std::vector<YieldFigures>> yields(PeriodQueries& q, bool per_station)
 {
-    const QString partition = per_station ? "station, " : "";
-    auto row = q.run(QString("WITH runs AS (SELECT station, result, started, id, %1 AS unit_key FROM flashes%WHERE%), "
-                             "ranked AS (SELECT station, result, "
-                             "ROW_NUMBER() OVER (PARTITION BY %2unit_key ORDER BY started, id) AS nth, "
-                             "ROW_NUMBER() OVER (PARTITION BY %2unit_key ORDER BY started DESC, id DESC) AS from_last "
-                             "FROM runs) "
-                             "SELECT %3, COUNT(*), SUM(CASE WHEN nth = 1 THEN 1 ELSE 0 END), "
-                             "SUM(CASE WHEN nth = 1 AND result = 'pass' THEN 1 ELSE 0 END), "
-                             "SUM(CASE WHEN from_last = 1 AND result = 'pass' THEN 1 ELSE 0 END), "
-                             "SUM(CASE WHEN nth > 1 THEN 1 ELSE 0 END) FROM ranked %4")
-                         .arg(kUnitKey, partition, per_station ? "station" : "''",
+    const QString station = per_station ? "station, " : "";
+    const QString time = sortable_started(q.dialect());
+    auto row = q.run(QString("WITH units AS (SELECT %1COUNT(*) AS runs, MIN(%2 || result) AS first_run, "
+                             "MAX(%2 || result) AS last_run FROM flashes%WHERE% GROUP BY %1%3) "
+                             "SELECT %4, SUM(runs), COUNT(*), "
+                             "SUM(CASE WHEN first_run LIKE '%pass' THEN 1 ELSE 0 END), "
+                             "SUM(CASE WHEN last_run LIKE '%pass' THEN 1 ELSE 0 END), SUM(runs - 1) FROM units %5")
+                         .arg(station, time, kUnitKey, per_station ? "station" : "''",
                               per_station ? "GROUP BY station ORDER BY station" : ""));
     if (!row)
         return std::nullopt;
@@ -239,8 +247,9 @@ bool take_hours(PeriodQueries& q, ReportFigures& f)
 bool take_run_times(PeriodQueries& q, ReportFigures& f)
 {
     auto row = q.run("WITH passed AS (SELECT COALESCE(images, '') AS version, seconds FROM flashes%WHERE%), "
-                     "ranked AS (SELECT version, seconds, ROW_NUMBER() OVER (PARTITION BY version ORDER BY seconds) AS k, "
-                     "COUNT(*) OVER (PARTITION BY version) AS n FROM passed) "
+                     "ranked AS (SELECT version, seconds, ROW_NUMBER() OVER by_time AS k, "
+                     "COUNT(*) OVER (by_time ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n "
+                     "FROM passed WINDOW by_time AS (PARTITION BY version ORDER BY seconds)) "
                      "SELECT version, MAX(n), MIN(CASE WHEN 2 * k >= n THEN seconds END), "
                      "MIN(CASE WHEN 100 * k >= 95 * n THEN seconds END) FROM ranked GROUP BY version "
                      "ORDER BY MAX(n) DESC, version",
