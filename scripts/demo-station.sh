@@ -5,7 +5,8 @@
 # The station folder holds examples/LoaderDefault.ini, demo.sld and demo-image.bin and a station
 # file listing the four units. Without a display the station runs headless and prints a line per
 # change, the table and where the records are; with one it opens its window (press Start).
-# Ends with the station's exit status: 1 headless, because A3 fails.
+# Ends by writing the report of the records (report.html in the station folder) and with the
+# station's exit status: 1 headless, because A3 fails.
 #
 #   scripts/demo-station.sh --continuous [RUNS]
 #
@@ -121,5 +122,7 @@ else
   fi
 fi
 echo "Records: $station_dir/records.sqlite (kestrin-station --export-csv FILE $station_dir/station.ini)"
+"$repo/build/kestrin-station" --report "$station_dir/report.html" "$station_dir/station.ini" > /dev/null &&
+  echo "Report: $station_dir/report.html (open it in a browser)"
 echo "kestrin-station ended with exit status $status."
 exit "$status"

@@ -16,6 +16,8 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
   dpkg-dev file desktop-file-utils man-db lintian
   # the CPU hog of scripts/stress-tests.sh
   stress-ng
+  # the browser the report's test renders the page in, headless
+  chromium
   # the fuzz targets: clang with its libFuzzer runtime
   clang libclang-rt-14-dev)
 

@@ -8,8 +8,10 @@
 #include "commit_cutter.h"
 #include "fake_station.h"
 #include "postgres_server.h"
+#include "report_records.h"
 #include "station_program.h"
 #include "tools/station/record_sql.h"
+#include "tools/station/report_page.h"
 #include "tools/station/station_window.h"
 
 #include <QCryptographicHash>
@@ -357,4 +359,20 @@ TEST(StationDatabase, TheStoresCloseEndsWithinFiveSecondsWhateverTheServerDoes)
     const std::vector<FlashRecord> records = all_records(server.url());
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records.front().unit, "W1");
+}
+
+// The report's figures come from the same statements in PostgreSQL as in SQLite: the same known
+// answers (report_records.h).
+TEST(StationDatabase, TheReportOfAKnownSetOfRecords)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    QString error;
+    const auto store = open_record_store(server.url(), error);
+    ASSERT_NE(store, nullptr) << error.toStdString();
+    for (const FlashRecord& record : report_records())
+        ASSERT_TRUE(store->write(record)) << store->error().toStdString();
+    const auto figures = store->reportFigures(report_period());
+    ASSERT_TRUE(figures) << store->error().toStdString();
+    expect_known_report(report_page(*figures, report_period(), "every station", QDateTime::currentDateTime()));
 }

@@ -146,6 +146,9 @@ TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
              {{"--export-csv", "x.csv", "bad.ini"}, "bad.ini line 2: parallel must be a whole number from 1 to 128"},
              {{"--headless"}, "which station file? (see kestrin-station --help)"},
              {{"--fast", "one.ini"}, "Unknown option 'fast'."},
+             {{"--report", "r.html", "--since", "yesterday", "one.ini"},
+              "--since: 'yesterday' is no time: write 2026-12-01 or 2026-12-01T08:00 (local time)"},
+             {{"--until", "2026-12-01", "one.ini"}, "--until goes with --report"},
          }) {
         const StationResult refused = run_station(dir.path(), r.args);
         EXPECT_EQ(refused.exit_code, 2) << r.message;
@@ -153,4 +156,15 @@ TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
         EXPECT_EQ(refused.out, "");
     }
     EXPECT_EQ(all_records(dir.path("records.sqlite")).size(), 1u);
+
+    // The report of the one record; and of records that cannot be read at all.
+    const StationResult reported = run_station(dir.path(), {"--report", "out.html", "--since", "2026-01-01", "one.ini"});
+    EXPECT_EQ(reported.exit_code, 0) << reported.err;
+    EXPECT_EQ(reported.out, "report written to out.html\n");
+    EXPECT_NE(file_text(dir.path("out.html")).find("<td class=\"num units\">1</td>"), std::string::npos);
+    QDir().mkpath(QString::fromStdString(dir.path("folder.sqlite")));
+    dir.write("broken.ini", "[station]\nrecords=folder.sqlite\n[units]\nT1=" + dir.path("T1.tty") + "\n");
+    const StationResult broken = run_station(dir.path(), {"--report", "b.html", "broken.ini"});
+    EXPECT_EQ(broken.exit_code, 2);
+    EXPECT_TRUE(broken.err.starts_with("kestrin-station: records: " + dir.path("folder.sqlite") + ": ")) << broken.err;
 }

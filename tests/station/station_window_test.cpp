@@ -90,6 +90,10 @@ public:
     explicit SecondWriteFails(std::unique_ptr<RecordStore> store) : store_(std::move(store)) {}
     bool write(const FlashRecord& record) override { return ++writes_ != 2 && store_->write(record); }
     std::optional<std::vector<FlashRecord>> readAll() override { return store_->readAll(); }
+    std::optional<ReportFigures> reportFigures(const ReportPeriod& period) override
+    {
+        return store_->reportFigures(period);
+    }
     QString error() const override { return writes_ == 2 ? "database or disk is full" : store_->error(); }
 
 private:

@@ -6,6 +6,8 @@
 //                                                       one run (start=when_present: until
 //                                                       stopped), on standard output
 //   kestrin-station --export-csv FILE STATION.ini       the records as CSV
+//   kestrin-station --report FILE.html [--since DATE] [--until DATE] STATION.ini
+//                                                       the quality engineer's report
 //
 // Exit status: 0 every unit passed (or the export was written), 1 a unit failed (or the export
 // could not be written, or the station was stopped: SIGINT, SIGTERM, SIGHUP, or the window
@@ -14,6 +16,7 @@
 
 #include "app/stop_signals.h"
 #include "tools/station/headless.h"
+#include "tools/station/report.h"
 #include "tools/station/station.h"
 #include "tools/station/station_window.h"
 
@@ -35,6 +38,9 @@ struct Options {
     QCommandLineOption export_csv{"export-csv", "Write the station's records (every station's, when they are in a database) to FILE as CSV and exit.", "FILE"};
     QCommandLineOption serial{"serial", "With --headless: the serial numbers of the units' first runs (A1=SN0001,A2=SN0002).", "SERIALS"};
     QCommandLineOption cycles{"cycles", "With --headless and start=when_present: end after N runs have ended.", "N"};
+    QCommandLineOption report{"report", "Write the report of the station's records (every station's, when they are in a database) to FILE.html and exit.", "FILE.html"};
+    QCommandLineOption since{"since", "With --report: the records started at or after DATE (2026-12-01 or 2026-12-01T08:00, local time).", "DATE"};
+    QCommandLineOption until{"until", "With --report: the records started before DATE.", "DATE"};
 };
 
 int unusable(const QString& message)
@@ -59,18 +65,27 @@ std::optional<std::vector<int>> rows_of(const Station& station, const QString& n
     return rows;
 }
 
+// The station's records as an export or a report reads them: what a station that ended left
+// unrecorded recorded, and what waits in the spool sent first.
+std::unique_ptr<RecordStore> records_brought_up_to_date(const StationSettings& settings, QString& error)
+{
+    std::unique_ptr<RecordStore> records = open_record_store(settings.records, error, settings.spool);
+    if (records && !record_runs_left_running(settings, *records, error)) {
+        error = "the runs of the station that ended could not be recorded: " + error;
+        return nullptr;
+    }
+    if (records)
+        records->drain();
+    return records;
+}
+
 int export_csv(const QString& csv_path, const std::string& station_path)
 {
     const StationFileResult station = read_station_file(station_path);
     if (!station.settings)
         return unusable(QString::fromStdString(station.error));
     QString error;
-    const std::unique_ptr<RecordStore> records =
-        open_record_store(station.settings->records, error, station.settings->spool);
-    if (records && !record_runs_left_running(*station.settings, *records, error))
-        return unusable("records: the runs of the station that ended could not be recorded: " + error);
-    if (records)
-        records->drain(); // what waits in the spool goes first, so that the export holds it
+    const std::unique_ptr<RecordStore> records = records_brought_up_to_date(*station.settings, error);
     const auto all = records ? records->readAll() : std::nullopt;
     if (!all)
         return unusable("records: " + (records ? records->error() : error));
@@ -118,6 +133,32 @@ bool serials_complete(const Station& station, const std::vector<int>& rows, QStr
         return false;
     }
     return true;
+}
+
+int report(const QString& html_path, const std::string& station_path, const QCommandLineParser& parser,
+           const Options& options)
+{
+    ReportPeriod period;
+    QString error;
+    for (auto [option, time] : {std::pair{&options.since, &period.since}, std::pair{&options.until, &period.until}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *time = parse_report_time(parser.value(*option), error);
+        if (!*time)
+            return unusable("--" + option->names().front() + ": " + error);
+    }
+    const StationFileResult station = read_station_file(station_path);
+    if (!station.settings)
+        return unusable(QString::fromStdString(station.error));
+    if (!records_brought_up_to_date(*station.settings, error))
+        return unusable("records: " + error);
+    bool unreadable = false;
+    if (!write_report(*station.settings, period, html_path, error, unreadable)) {
+        std::fprintf(stderr, "kestrin-station: %s\n", qPrintable(error));
+        return unreadable ? kUnusable : 1;
+    }
+    std::printf("report written to %s\n", qPrintable(html_path));
+    return 0;
 }
 
 int headless(const std::string& station_path, const QCommandLineParser& parser, const Options& options)
@@ -179,13 +220,17 @@ int main(int argc, char** argv)
                                      "table, and a record of every flash.");
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({options.headless, options.only, options.export_csv, options.serial, options.cycles});
+    parser.addOptions({options.headless, options.only, options.export_csv, options.serial, options.cycles,
+                       options.report, options.since, options.until});
     parser.addPositionalArgument("STATION.ini", "The station file.", "[STATION.ini]");
 
     if (!parser.parse(arguments))
         return unusable(parser.errorText());
-    // Headless runs, exports, help and version need no display: they get a core application only.
-    const bool windowless = parser.isSet(options.headless) || parser.isSet(options.export_csv) ||
+    // Headless runs, exports, reports, help and version need no display, nor does a command line
+    // that will be refused (an option of those without it): they get a core application only.
+    const bool windowless = parser.isSet(options.headless) || parser.isSet(options.export_csv) || parser.isSet(options.report) ||
+                            parser.isSet(options.since) || parser.isSet(options.until) || parser.isSet(options.only) ||
+                            parser.isSet(options.serial) || parser.isSet(options.cycles) ||
                             parser.isSet("help") || parser.isSet("help-all") || parser.isSet("version");
     std::unique_ptr<QCoreApplication> app = windowless ? std::make_unique<QCoreApplication>(argc, argv)
                                                        : std::make_unique<QApplication>(argc, argv);
@@ -199,11 +244,16 @@ int main(int argc, char** argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         return unusable("one station file at most (see kestrin-station --help)");
-    if (parser.isSet(options.export_csv) || parser.isSet(options.headless)) {
+    for (const QCommandLineOption* report_only : {&options.since, &options.until})
+        if (parser.isSet(*report_only) && !parser.isSet(options.report))
+            return unusable("--" + report_only->names().front() + " goes with --report");
+    if (parser.isSet(options.export_csv) || parser.isSet(options.headless) || parser.isSet(options.report)) {
         if (positional.isEmpty())
             return unusable("which station file? (see kestrin-station --help)");
         if (parser.isSet(options.export_csv))
             return export_csv(parser.value(options.export_csv), positional.front().toStdString());
+        if (parser.isSet(options.report))
+            return report(parser.value(options.report), positional.front().toStdString(), parser, options);
         return headless(positional.front().toStdString(), parser, options);
     }
     for (const QCommandLineOption* headless_only : {&options.only, &options.serial, &options.cycles})

@@ -294,12 +294,12 @@ public:
 
     std::optional<std::vector<FlashRecord>> readAll() override
     {
-        QString error;
-        const auto database = open_record_store(url_, error);
-        auto all = database ? database->readAll() : std::nullopt;
-        if (!all)
-            read_error_ = database ? database->error() : error;
-        return all;
+        return fromDatabase([](RecordStore& database) { return database.readAll(); });
+    }
+
+    std::optional<ReportFigures> reportFigures(const ReportPeriod& period) override
+    {
+        return fromDatabase([&period](RecordStore& database) { return database.reportFigures(period); });
     }
 
     QString error() const override { return read_error_.isEmpty() ? spool_->error() : read_error_; }
@@ -329,6 +329,18 @@ public:
     }
 
 private:
+    // What the database itself gives, on a connection of the calling thread's own.
+    template <typename Read>
+    auto fromDatabase(Read read) -> decltype(read(std::declval<RecordStore&>()))
+    {
+        QString error;
+        const auto database = open_record_store(url_, error);
+        auto result = database ? read(*database) : std::nullopt;
+        if (!result)
+            read_error_ = database ? database->error() : error;
+        return result;
+    }
+
     void reported(const QString& problem)
     {
         problem_ = problem;

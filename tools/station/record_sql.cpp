@@ -88,13 +88,6 @@ QVariantList values_of(const FlashRecord& r, SqlDialect dialect)
             text(r.serial)};
 }
 
-// SQLite keeps a time as the text written; PostgreSQL gives it back as a time.
-QDateTime time_of(const QVariant& value)
-{
-    if (value.metaType().id() == QMetaType::QDateTime)
-        return value.toDateTime().toUTC();
-    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
-}
 
 FlashRecord record_of(const QSqlQuery& row)
 {
@@ -135,6 +128,18 @@ QString next_connection_name()
 QString iso_utc(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QDateTime time_of(const QVariant& value)
+{
+    if (value.metaType().id() == QMetaType::QDateTime)
+        return value.toDateTime().toUTC();
+    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+}
+
+QVariant time_value(const QDateTime& time, SqlDialect dialect)
+{
+    return dialect == SqlDialect::Postgres ? QVariant(time.toUTC()) : QVariant(iso_utc(time));
 }
 
 SqlConnection::SqlConnection(const QString& driver) : name_(next_connection_name())

@@ -18,10 +18,13 @@
 #include <optional>
 #include <vector>
 
-enum class SqlDialect { Sqlite, Postgres };
 
 // ISO 8601 UTC with milliseconds: 2026-12-09T13:15:00.123Z.
 QString iso_utc(const QDateTime& time);
+// A time column's value as read (SQLite keeps a time as the text written; PostgreSQL gives it back
+// as a time), and a time as bound to compare with one.
+QDateTime time_of(const QVariant& value);
+QVariant time_value(const QDateTime& time, SqlDialect dialect);
 
 // One named Qt SQL connection, closed and removed when this ends; use it on the thread that
 // made it.

@@ -22,6 +22,14 @@ public:
         return dialect_ == SqlDialect::Postgres || sqlite_writable(table_.db(), error);
     }
     std::optional<std::vector<FlashRecord>> readAll() override { return table_.select(); }
+    std::optional<ReportFigures> reportFigures(const ReportPeriod& period) override
+    {
+        QString error;
+        auto figures = report_figures(table_.db(), dialect_, period, error);
+        if (!figures)
+            table_.fail(error);
+        return figures;
+    }
     QString error() const override { return table_.error(); }
 
     // Opens the connection when it is not, and makes the table; false and error() when either fails.

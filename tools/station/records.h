@@ -34,6 +34,8 @@
 //
 // Each store owns its own named database connections; use it on the thread that opened it.
 
+#include "tools/station/report_figures.h"
+
 #include <QDateTime>
 #include <QIODevice>
 #include <QObject>
@@ -76,6 +78,8 @@ public:
     // True once the record is committed; otherwise error() says why.
     virtual bool write(const FlashRecord& record) = 0;
     virtual std::optional<std::vector<FlashRecord>> readAll() = 0;
+    // The report's figures over `period`, computed by the database (report_figures.h).
+    virtual std::optional<ReportFigures> reportFigures(const ReportPeriod& period) = 0;
     virtual QString error() const = 0;
     // For a store that sends its records on to a database: what waits; nothing for the others.
     virtual std::optional<RecordsStatus> status() const { return std::nullopt; }

@@ -1,6 +1,12 @@
 #include "tools/station/station_window.h"
 
+#include "tools/station/report.h"
+
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QThread>
+#include <QUrl>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -70,6 +76,8 @@ void StationWindow::buildMenu()
     file->addAction("&Open station...", QKeySequence::Open, this, &StationWindow::openStation);
     file->addSeparator();
     file->addAction("&Quit", QKeySequence::Quit, this, &QWidget::close);
+    QMenu* records = menuBar()->addMenu("&Records");
+    records->addAction("&Report", this, &StationWindow::showReport);
 }
 
 QWidget* StationWindow::buildButtons()
@@ -124,6 +132,37 @@ void StationWindow::takeScannedSerial(const QString& text)
     model_->refresh();
 }
 
+// A message taken from files and databases reads as typed, never as markup.
+void StationWindow::warn(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void StationWindow::showReport()
+{
+    if (!station_)
+        return;
+    const QString path = QDir(QDir::tempPath()).filePath(
+        "kestrin-report-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".html");
+    // What the writer found; read once it has finished, by a window that may have gone by then.
+    auto error = std::make_shared<QString>();
+    auto* writer = QThread::create([settings = station_->settings(), path, error] {
+        bool unreadable = false;
+        if (!write_report(settings, {}, path, *error, unreadable) && error->isEmpty())
+            *error = "unknown";
+    });
+    connect(writer, &QThread::finished, writer, &QObject::deleteLater);
+    connect(writer, &QThread::finished, this, [this, path, error] {
+        if (error->isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        else
+            warn("The report could not be written: " + *error);
+    });
+    writer->start();
+}
+
 void StationWindow::setStation(std::unique_ptr<Station> station)
 {
     model_->setStation(station.get());
@@ -151,9 +190,7 @@ void StationWindow::openStation()
     QString error;
     std::unique_ptr<Station> station = make_station_(path.toStdString(), error);
     if (!station) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), error, QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        warn(error);
         return;
     }
     setStation(std::move(station));

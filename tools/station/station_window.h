@@ -14,7 +14,9 @@
 // updated with the table; beside them, for a station whose records go to a database, "records:
 // all in the database" or "records: 3 waiting for the database" (why, in its tooltip), updated
 // whenever a record is written or an attempt to send ends. Double-clicking a row shows that unit's journal of its last run.
-// File > Open station reads another station file when no unit runs.
+// File > Open station reads another station file when no unit runs. Records > Report writes the
+// report of the station's records (report.h) to a temporary file, off the interface thread, and
+// opens it in the desktop's browser.
 //
 // Closing the window while units run asks "Units are still running. Stop them and quit?"; Yes
 // stops them ("stopped: the window was closed"), and the program ends with status 1 once every
@@ -56,6 +58,7 @@ public:
 
     void openStation();
     void showJournal(int row);
+    void showReport();
     // A serial as the scanner typed it, Enter not included.
     void takeScannedSerial(const QString& text);
     QString scanMessage() const { return scan_message_->text(); }
@@ -75,6 +78,7 @@ private:
     void updateButtons();
     void updateRate();
     void quitWhenIdle();
+    void warn(const QString& text);
     int selectedRow() const;
 
     StationMaker make_station_;
