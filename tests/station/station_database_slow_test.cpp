@@ -25,6 +25,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -52,21 +53,29 @@ std::vector<std::unique_ptr<SimProcess>> line_at(const TempWorkDir& dir, const s
 
 // Runs the event loop until nothing waits for the database and the latest attempt succeeded;
 // false after a minute (a retry comes at most 10 s after the server's return).
-bool wait_until_sent(RecordStore& records)
+// Waits until the store's status satisfies `holds`; false after a minute.
+bool wait_for_status(RecordStore& records, const std::function<bool(const RecordsStatus&)>& holds)
 {
-    const auto sent = [&records] {
+    const auto now = [&] {
         const std::optional<RecordsStatus> status = records.status();
-        return status && status->waiting == 0 && status->problem.isEmpty();
+        return status && holds(*status);
     };
-    if (sent())
+    if (now())
         return true;
     QEventLoop loop;
     QObject::connect(&records, &RecordStore::statusChanged, &loop, [&] {
-        if (sent())
+        if (now())
             loop.exit(0);
     });
     QTimer::singleShot(60000, &loop, [&loop] { loop.exit(1); });
     return loop.exec() == 0;
+}
+
+bool wait_until_sent(RecordStore& records)
+{
+    return wait_for_status(records, [](const RecordsStatus& status) {
+        return status.waiting == 0 && status.problem.isEmpty();
+    });
 }
 
 // The units of the records by station, and whether every record key is there once.
@@ -375,4 +384,109 @@ TEST(StationDatabase, TheReportOfAKnownSetOfRecords)
     const auto figures = store->reportFigures(report_period());
     ASSERT_TRUE(figures) << store->error().toStdString();
     expect_known_report(report_page(*figures, report_period(), "every station", QDateTime::currentDateTime()));
+}
+
+namespace {
+
+// A certificate authority of the test's own, made with openssl, and server certificates it signs.
+class TestAuthority {
+public:
+    explicit TestAuthority(const TempWorkDir& dir, const std::string& name) : dir_(dir), name_(name)
+    {
+        ok_ = openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"),
+                       "-days", "2", "-subj", "/CN=Kestrin test authority " + QString::fromStdString(name)});
+    }
+
+    // A certificate and key for the server at `ip`.
+    bool sign(const std::string& server, const QString& ip)
+    {
+        dir_.write(name_ + "-" + server + ".ext", "subjectAltName=IP:" + ip.toStdString() + "\n");
+        return ok_ &&
+               openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", path(server + ".key"), "-out",
+                        path(server + ".csr"), "-subj", "/CN=" + ip}) &&
+               openssl({"x509", "-req", "-in", path(server + ".csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"),
+                        "-CAcreateserial", "-out", path(server + ".pem"), "-days", "2", "-extfile",
+                        path(server + ".ext")});
+    }
+
+    QString path(const std::string& file) const { return QString::fromStdString(dir_.path(name_ + "-" + file)); }
+
+private:
+    bool openssl(const QStringList& args)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start("openssl", args);
+        const bool done = process.waitForFinished(60000) && process.exitCode() == 0;
+        EXPECT_TRUE(done) << process.readAll().toStdString();
+        return done;
+    }
+
+    const TempWorkDir& dir_;
+    std::string name_;
+    bool ok_ = false;
+};
+
+// One record through a spooled store to `url`: how its status stands once the first attempt ended.
+RecordsStatus one_record_to(const std::string& url, const std::string& spool, bool& sent)
+{
+    QString error;
+    auto store = open_record_store(url, error, spool);
+    EXPECT_NE(store, nullptr) << error.toStdString();
+    if (!store)
+        return {};
+    EXPECT_TRUE(store->write(FlashRecord{.station = "Bench TLS", .unit = "T1", .passed = true, .key = new_record_key()}));
+    EXPECT_TRUE(wait_for_status(*store, [](const RecordsStatus& status) {
+        return status.waiting == 0 || !status.problem.isEmpty();
+    }));
+    const RecordsStatus status = store->status().value();
+    sent = status.waiting == 0;
+    return status;
+}
+
+} // namespace
+
+// Records over TLS to a server on 127.0.0.1: with the line's authority they arrive over an
+// encrypted connection; with another authority, or a name the certificate does not carry, they
+// wait in the spool and the reason says so in plain words, with libpq's own message in the detail.
+TEST(StationDatabase, RecordsGoOverVerifiedTlsOrWaitWithTheReason)
+{
+    TempWorkDir dir;
+    TestAuthority line(dir, "line"), other(dir, "other");
+    ASSERT_TRUE(line.sign("server", "127.0.0.1"));
+    PostgresServer server(false, PostgresTls{line.path("server.pem"), line.path("server.key")});
+    ASSERT_TRUE(server.running()) << server.error();
+    const std::string at = "postgresql://kestrin@%1:" + std::to_string(server.tcpPort()) + "/postgres?sslmode=verify-full&sslrootcert=";
+    const auto url = [&](const char* host, const TestAuthority& authority) {
+        return QString::fromStdString(at).arg(host).toStdString() + authority.path("ca.pem").toStdString();
+    };
+
+    bool sent = false;
+    one_record_to(url("127.0.0.1", line), dir.path("good.spool.sqlite"), sent);
+    EXPECT_TRUE(sent); // verify-full connects over TLS or not at all
+    EXPECT_EQ(all_records(server.url()).size(), 1u);
+
+    const RecordsStatus unknown = one_record_to(url("127.0.0.1", other), dir.path("unknown.spool.sqlite"), sent);
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(unknown.waiting, 1);
+    EXPECT_EQ(unknown.problem, "the server's certificate is not signed by " + other.path("ca.pem"));
+    EXPECT_TRUE(unknown.detail.contains("certificate verify failed")) << unknown.detail.toStdString();
+
+    const RecordsStatus named = one_record_to(url("localhost", line), dir.path("named.spool.sqlite"), sent);
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(named.waiting, 1);
+    EXPECT_EQ(named.problem, "the server's certificate is not for localhost");
+    EXPECT_TRUE(named.detail.contains("does not match host name")) << named.detail.toStdString();
+    EXPECT_EQ(all_records(server.url()).size(), 1u);
+
+    // On the loopback a plain connection is the station's choice, and no warning.
+    const std::string plain = "postgresql://kestrin@127.0.0.1:" + std::to_string(server.tcpPort()) + "/postgres?sslmode=disable";
+    one_record_to(plain, dir.path("plain.spool.sqlite"), sent);
+    EXPECT_TRUE(sent);
+    station_folder(dir, kFlashScript);
+    dir.write("plain.ini", "[station]\nrecords=" + plain + "\n[units]\nT1=/dev/null\n");
+    QString error;
+    const auto station = make_station(dir.path("plain.ini"), error);
+    ASSERT_NE(station, nullptr) << error.toStdString();
+    EXPECT_EQ(station->warnings(), std::vector<QString>{});
 }

@@ -160,13 +160,13 @@ TEST(StationRecords, CsvAfterRfc4180)
     ASSERT_TRUE(write_records_csv({r, no_process}, out));
     EXPECT_EQ(out.data().toStdString(),
               "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,answers,journal,"
-              "images,script_sha256,kestrin_version,station_version,serial\r\n"
+              "images,script_sha256,kestrin_version,station_version,serial,chain,chain_seq\r\n"
               "7,\"Bench, A\",A1,/dev/ttyUSB0,usb-FTDI_x-if00-port0,2026-12-09T13:15:00.005Z,2026-12-09T13:15:09.405Z,"
               "9.400,fail,1,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\","
               "\"image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n\","
-              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042\r\n"
+              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042,,\r\n"
               "8,B,A1,/dev/ttyUSB0,usb-FTDI_x-if00-port0,2026-12-09T13:15:00.005Z,2026-12-09T13:15:09.405Z,"
               "9.400,fail,,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\","
               "\"image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n\","
-              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042\r\n");
+              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042,,\r\n");
 }

@@ -94,6 +94,8 @@ public:
     {
         return store_->reportFigures(period);
     }
+    bool eachRecord(const std::function<void(const FlashRecord&)>& take) override { return store_->eachRecord(take); }
+    std::optional<ChainLink> lastChain(const QString& station) override { return store_->lastChain(station); }
     QString error() const override { return writes_ == 2 ? "database or disk is full" : store_->error(); }
 
 private:

@@ -22,6 +22,7 @@
 StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
       table_(new QTableView), totals_(new QLabel), records_(new QLabel), keep_(new QLabel), rate_(new QLabel),
+      warnings_(new QLabel),
       scan_(new QLineEdit), scan_message_(new QLabel)
 {
     setWindowTitle("Kestrin station");
@@ -52,6 +53,8 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     setCentralWidget(central);
     statusBar()->addWidget(totals_, 1);
     statusBar()->addPermanentWidget(rate_);
+    statusBar()->addPermanentWidget(warnings_);
+    warnings_->setStyleSheet("color: #8a4b00; font-weight: bold");
     statusBar()->addPermanentWidget(keep_);
     statusBar()->addPermanentWidget(records_);
     keep_->setStyleSheet("color: #b00000; font-weight: bold");
@@ -173,6 +176,10 @@ void StationWindow::setStation(std::unique_ptr<Station> station)
         connect(station_.get(), &Station::idle, this, &StationWindow::quitWhenIdle, Qt::QueuedConnection);
         connect(&station_->records(), &RecordStore::statusChanged, this, &StationWindow::updateRecords);
     }
+    const QStringList warnings = station_ ? QStringList(station_->warnings().begin(), station_->warnings().end())
+                                          : QStringList();
+    warnings_->setText(warnings.isEmpty() ? QString() : warnings.front() + (warnings.size() > 1 ? " (and more)" : ""));
+    warnings_->setToolTip(warnings.join("\n"));
     updateTotals();
     updateRecords();
     updateButtons();
@@ -257,7 +264,9 @@ void StationWindow::updateRecords()
 {
     const std::optional<RecordsStatus> status = station_ ? station_->records().status() : std::nullopt;
     records_->setText(status ? records_status_text(*status) : QString());
-    records_->setToolTip(status ? status->problem : QString());
+    records_->setToolTip(!status ? QString()
+                         : status->detail.isEmpty() ? status->problem
+                                                    : status->problem + "\n" + status->detail);
 }
 
 void StationWindow::updateButtons()
