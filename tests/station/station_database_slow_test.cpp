@@ -51,9 +51,8 @@ std::vector<std::unique_ptr<SimProcess>> line_at(const TempWorkDir& dir, const s
     return sims;
 }
 
-// Runs the event loop until nothing waits for the database and the latest attempt succeeded;
-// false after a minute (a retry comes at most 10 s after the server's return).
-// Waits until the store's status satisfies `holds`; false after a minute.
+// Runs the event loop until the store's status satisfies `holds`; false after a minute (a retry
+// comes at most 10 s after the server's return).
 bool wait_for_status(RecordStore& records, const std::function<bool(const RecordsStatus&)>& holds)
 {
     const auto now = [&] {
@@ -193,6 +192,51 @@ TEST(StationDatabase, TwoStationsFlashIntoOneDatabaseAtOnce)
     }
     EXPECT_EQ(sorted(units.at("Line A")), (std::vector<QString>{"U1", "U2", "U3"}));
     EXPECT_EQ(sorted(units.at("Line B")), (std::vector<QString>{"U1", "U2", "U3"}));
+
+    // The two chains, interleaved in one table, each check on their own; a field of one breaks it.
+    const StationResult intact = run_station(a.path(), {"--verify-records", "line.ini"});
+    EXPECT_EQ(intact.exit_code, 0) << intact.err;
+    EXPECT_EQ(intact.out, "6 records of 2 stations: intact\n");
+    ASSERT_TRUE(server.sql("UPDATE flashes SET seconds = seconds + 1 WHERE id = (SELECT max(id) FROM flashes "
+                           "WHERE station = 'Line B' AND chain_seq = 2)"));
+    const StationResult edited = run_station(b.path(), {"--verify-records", "line.ini"});
+    EXPECT_EQ(edited.exit_code, 1);
+    EXPECT_TRUE(edited.out.starts_with("the chain of Line B's records breaks: record ")) << edited.out;
+    EXPECT_TRUE(edited.out.ends_with(": a field of it, or of the station's record before it, was changed after it "
+                                     "was recorded\n"))
+        << edited.out;
+}
+
+// The line's database user may only add records and read them (the grants of the README): the
+// station keeps its records, and its chain goes on, with exactly those rights on an existing
+// table; the records cannot be changed by that user.
+TEST(StationDatabase, ALineUserThatMayOnlyInsertAndSelect)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    QString error;
+    ASSERT_NE(open_record_store(server.url(), error), nullptr) << error.toStdString(); // the owner makes the table
+    ASSERT_TRUE(server.sql("CREATE ROLE line LOGIN; "
+                           "GRANT CONNECT ON DATABASE postgres TO line; "
+                           "GRANT USAGE ON SCHEMA public TO line; "
+                           "GRANT INSERT, SELECT ON flashes TO line;"))
+        << server.error();
+    std::string line_url = server.url();
+    line_url.replace(line_url.find("kestrin@"), 8, "line@");
+
+    TempWorkDir dir;
+    const auto sims = line_at(dir, "Line L", 2, 2, line_url);
+    for (int run = 0; run < 2; ++run) {
+        const StationResult result = run_station(dir.path(), {"--headless", "line.ini"});
+        EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+        EXPECT_EQ(result.out.find("waiting for the database"), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(all_records(server.url()).size(), 4u);
+    const StationResult verified = run_station(dir.path(), {"--verify-records", "line.ini"});
+    EXPECT_EQ(verified.exit_code, 0) << verified.err;
+    EXPECT_EQ(verified.out, "4 records of 1 station: intact\n");
+    EXPECT_FALSE(server.sql("SET ROLE line; UPDATE flashes SET result = 'pass'"));
+    EXPECT_FALSE(server.sql("SET ROLE line; DELETE FROM flashes"));
 }
 
 TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)

@@ -1,7 +1,7 @@
 #pragma once
 // The station's files are its own: records, spool, ledger, lock and journals are made readable
 // and writable by their owner only (0600), and their folders by their owner only (0700). Files
-// that are there already keep their mode; others_can_read() tells which of them a warning should
+// that are there already keep their mode; readable_by_others() tells which of them a warning should
 // name.
 
 #include <QString>

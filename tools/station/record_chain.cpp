@@ -1,5 +1,6 @@
 #include "tools/station/record_chain.h"
 
+#include "tools/station/counted.h"
 #include "tools/station/record_sql.h"
 
 #include <QCryptographicHash>
@@ -83,7 +84,7 @@ void ChainVerifier::take(const FlashRecord& record)
                    .arg(record.chain_seq)
                    .arg(station.next_seq - 1));
     else if (chain_of(station.previous, record) != record.chain)
-        breaks(describe(record) + ": a field was changed after it was recorded");
+        breaks(describe(record) + ": a field of it, or of the station's record before it, was changed after it was recorded");
     station.previous = record.chain;
     station.next_seq = record.chain_seq + 1;
 }
@@ -92,7 +93,7 @@ QString ChainVerifier::verdict() const
 {
     if (broken_)
         return "the chain of " + broken_->station + "'s records breaks: " + broken_->what;
-    QString text = QString("%1 records of %2 stations: intact").arg(records_).arg(stations());
+    QString text = counted(records_, "record", "records") + " of " + counted(stations(), "station", "stations") + ": intact";
     if (unchained_ > 0)
         text += QString(" (%1 of them from before records were chained)").arg(unchained_);
     return text;

@@ -16,7 +16,8 @@
 // the record goes to its store (or the spool), and moves on to it only once the record is kept.
 //
 // ChainVerifier walks a store's records station by station in the order of their id and names
-// the first one whose chain breaks: a field changed (its number is the one due, its chain not),
+// the first one whose chain breaks: a field changed (its number is the one due, its chain not:
+// the field is its own, or its predecessor's when that one's chain was made again to match),
 // records removed before it (its number is beyond the one due), or a record inserted out of order
 // (its number comes before the one due) or without a chain after the station's chain began.
 // Records from before chains existed, at the start of a station's records, are counted apart.

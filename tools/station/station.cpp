@@ -354,9 +354,9 @@ bool runs_folder_writable(const QString& folder, QString& error)
     return false;
 }
 
-// What the operator should know as the station starts: records that go over the network in
-// clear, and files of the station that others can read.
-std::vector<QString> warnings_of(const StationSettings& settings)
+} // namespace
+
+std::vector<QString> station_warnings(const StationSettings& settings)
 {
     std::vector<QString> warnings;
     if (names_database(settings.records)) {
@@ -371,8 +371,6 @@ std::vector<QString> warnings_of(const StationSettings& settings)
             warnings.push_back("records: " + *warning);
     return warnings;
 }
-
-} // namespace
 
 std::optional<int> record_runs_left_running(const StationSettings& settings, RecordStore& records, QString& error)
 {
@@ -417,7 +415,7 @@ std::unique_ptr<Station> make_station(const std::string& path, QString& error)
         return nullptr;
     }
     parts.program = find_kestrin_program();
-    const std::vector<QString> warnings = warnings_of(settings);
+    const std::vector<QString> warnings = station_warnings(settings);
     auto station = std::make_unique<Station>(std::move(*read.settings), std::move(parts));
     station->setRecoveredRuns(*recovered);
     station->setWarnings(warnings);

@@ -178,6 +178,10 @@ private:
     QDateTime shift_started_ = QDateTime::currentDateTimeUtc();
 };
 
+// What the operator should know as the station of `settings` starts: records that go over the
+// network in clear, and files of the station that others can read.
+std::vector<QString> station_warnings(const StationSettings& settings);
+
 // The station of a station file, or nothing and the message that names what is wrong. It holds
 // the station file's lock, its records and its ledger can be written, its runs/ folder can be
 // made, and what a station that ended left running is recorded: otherwise it is not made.
