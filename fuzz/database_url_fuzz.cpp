@@ -2,8 +2,10 @@
 // host and a database name, none empty or holding a NUL, a port from 1 to 65535, and parameters
 // of the safe set only, each once, with a value that holds no control character and no ';';
 // written again by database_url_text() (every byte outside the unreserved ones as a %XX escape)
-// and by hand here, it reads back the same; and text that is no address gets one of the parser's
-// own messages (a message about a parameter names the parameter).
+// and by hand here, it reads back the same; its TLS default is verify-full unless it names this
+// machine, and only a socket folder, localhost or a loopback address does; and text that is no
+// address gets one of the parser's own messages (a message about a parameter names the
+// parameter).
 
 #include "fuzz/fuzz_check.h"
 #include "tools/station/database_url.h"
@@ -84,6 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::none_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }));
         again += (names.size() == 1 ? "?" : "&") + name + "=" + escaped(value);
     }
+    // TLS is verified by default everywhere but on this machine.
+    const std::string given = address.parameter("sslmode");
+    FUZZ_CHECK(sslmode_of(address) == (!given.empty() ? given : on_this_machine(address.host) ? "" : "verify-full"));
+    const bool dotted_loopback = address.host.starts_with("127.") && address.host.find_first_not_of("0123456789.") == std::string::npos;
+    FUZZ_CHECK(!on_this_machine(address.host) || dotted_loopback || address.host == "localhost" ||
+               address.host.starts_with('/') || address.host.find(':') != std::string::npos);
     for (const std::string& written : {again, database_url_text(address)}) {
         const auto reread = parse_database_url(written);
         FUZZ_CHECK(std::holds_alternative<DatabaseAddress>(reread) && std::get<DatabaseAddress>(reread) == address);

@@ -107,6 +107,8 @@ TEST(DatabaseUrl, TheDefaultOfTlsAndTheFilesOfTheParameters)
              {"postgresql://line@127.0.0.1/x", ""},
              {"postgresql://line@127.200.3.4/x", ""},
              {"postgresql://line@[::1]/x", ""},
+             {"postgresql://line@[0:0:0:0:0:0:0:1]/x", ""},
+             {"postgresql://line@[::ffff:10.0.0.1]/x", "verify-full"},
              {"postgresql://line@localhost/x", ""},
              {"postgresql://line@%2Fvar%2Frun%2Fpostgresql/x", ""},
              {"postgresql://line@127.0.0.1/x?sslmode=require", "require"},

@@ -10,6 +10,7 @@
 #include "postgres_server.h"
 #include "report_records.h"
 #include "station_program.h"
+#include "test_authority.h"
 #include "tools/station/record_sql.h"
 #include "tools/station/report_page.h"
 #include "tools/station/station_window.h"
@@ -432,45 +433,6 @@ TEST(StationDatabase, TheReportOfAKnownSetOfRecords)
 
 namespace {
 
-// A certificate authority of the test's own, made with openssl, and server certificates it signs.
-class TestAuthority {
-public:
-    explicit TestAuthority(const TempWorkDir& dir, const std::string& name) : dir_(dir), name_(name)
-    {
-        ok_ = openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"),
-                       "-days", "2", "-subj", "/CN=Kestrin test authority " + QString::fromStdString(name)});
-    }
-
-    // A certificate and key for the server at `ip`.
-    bool sign(const std::string& server, const QString& ip)
-    {
-        dir_.write(name_ + "-" + server + ".ext", "subjectAltName=IP:" + ip.toStdString() + "\n");
-        return ok_ &&
-               openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", path(server + ".key"), "-out",
-                        path(server + ".csr"), "-subj", "/CN=" + ip}) &&
-               openssl({"x509", "-req", "-in", path(server + ".csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"),
-                        "-CAcreateserial", "-out", path(server + ".pem"), "-days", "2", "-extfile",
-                        path(server + ".ext")});
-    }
-
-    QString path(const std::string& file) const { return QString::fromStdString(dir_.path(name_ + "-" + file)); }
-
-private:
-    bool openssl(const QStringList& args)
-    {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start("openssl", args);
-        const bool done = process.waitForFinished(60000) && process.exitCode() == 0;
-        EXPECT_TRUE(done) << process.readAll().toStdString();
-        return done;
-    }
-
-    const TempWorkDir& dir_;
-    std::string name_;
-    bool ok_ = false;
-};
-
 // One record through a spooled store to `url`: how its status stands once the first attempt ended.
 RecordsStatus one_record_to(const std::string& url, const std::string& spool, bool& sent)
 {
@@ -496,8 +458,8 @@ RecordsStatus one_record_to(const std::string& url, const std::string& spool, bo
 TEST(StationDatabase, RecordsGoOverVerifiedTlsOrWaitWithTheReason)
 {
     TempWorkDir dir;
-    TestAuthority line(dir, "line"), other(dir, "other");
-    ASSERT_TRUE(line.sign("server", "127.0.0.1"));
+    TestAuthority line(QString::fromStdString(dir.path()), "line"), other(QString::fromStdString(dir.path()), "other");
+    ASSERT_TRUE(line.sign("server", "127.0.0.1") && other.made()) << line.error().toStdString() << other.error().toStdString();
     PostgresServer server(false, PostgresTls{line.path("server.pem"), line.path("server.key")});
     ASSERT_TRUE(server.running()) << server.error();
     const std::string at = "postgresql://kestrin@%1:" + std::to_string(server.tcpPort()) + "/postgres?sslmode=verify-full&sslrootcert=";

@@ -1,5 +1,8 @@
 #include "tools/station/database_url.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -201,21 +204,13 @@ std::string database_url_text(const DatabaseAddress& address)
 
 bool on_this_machine(const std::string& host)
 {
-    if (host.starts_with('/') || host == "localhost" || host == "::1")
+    if (host.starts_with('/') || host == "localhost")
         return true;
-    // 127.0.0.0/8, as four decimal parts
-    int parts[4] = {};
-    const char* at = host.data();
-    const char* const end = host.data() + host.size();
-    for (int i = 0; i < 4; ++i) {
-        const auto [next, error] = std::from_chars(at, end, parts[i]);
-        if (error != std::errc() || parts[i] < 0 || parts[i] > 255 || next == at)
-            return false;
-        at = next;
-        if (i < 3 && (at == end || *at++ != '.'))
-            return false;
-    }
-    return at == end && parts[0] == 127;
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 std::string sslmode_of(const DatabaseAddress& address)

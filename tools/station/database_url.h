@@ -55,7 +55,8 @@ std::variant<DatabaseAddress, std::string> parse_database_url(const std::string&
 // database and values outside the unreserved ones written as %XX.
 std::string database_url_text(const DatabaseAddress& address);
 
-// A Unix socket folder, or an address on the loopback.
+// A Unix socket folder, localhost, or an address on the loopback (127.0.0.0/8, ::1), written as
+// inet_pton(3) reads addresses.
 bool on_this_machine(const std::string& host);
 
 // The sslmode a connection uses: the address's own, else verify-full away from this machine; empty
