@@ -15,14 +15,35 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+namespace {
+
+// A label whose one line of text gives way in its middle when the status bar is too narrow for it,
+// so that both what a warning is about and what to do stay in sight; the tooltip holds it whole.
+class ElidedLabel : public QLabel {
+public:
+    QSize minimumSizeHint() const override { return {fontMetrics().averageCharWidth() * 12, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()));
+    }
+};
+
+} // namespace
+
 StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
       table_(new QTableView), totals_(new QLabel), records_(new QLabel), keep_(new QLabel), rate_(new QLabel),
-      warnings_(new QLabel),
+      warnings_(new ElidedLabel),
       scan_(new QLineEdit), scan_message_(new QLabel)
 {
     setWindowTitle("Kestrin station");
@@ -51,9 +72,9 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     layout->addWidget(buildButtons());
     layout->addWidget(table_);
     setCentralWidget(central);
-    statusBar()->addWidget(totals_, 1);
+    statusBar()->addWidget(totals_);
+    statusBar()->addWidget(warnings_, 1);
     statusBar()->addPermanentWidget(rate_);
-    statusBar()->addPermanentWidget(warnings_);
     warnings_->setStyleSheet("color: #8a4b00; font-weight: bold");
     statusBar()->addPermanentWidget(keep_);
     statusBar()->addPermanentWidget(records_);
@@ -178,7 +199,9 @@ void StationWindow::setStation(std::unique_ptr<Station> station)
     }
     const QStringList warnings = station_ ? QStringList(station_->warnings().begin(), station_->warnings().end())
                                           : QStringList();
-    warnings_->setText(warnings.isEmpty() ? QString() : warnings.front() + (warnings.size() > 1 ? " (and more)" : ""));
+    warnings_->setText(warnings.isEmpty()     ? QString()
+                       : warnings.size() == 1 ? warnings.front()
+                                              : warnings.front() + QString(" (and %1 more)").arg(warnings.size() - 1));
     warnings_->setToolTip(warnings.join("\n"));
     updateTotals();
     updateRecords();
