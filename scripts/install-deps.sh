@@ -10,6 +10,8 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
   libpq-dev pkg-config
   # the PostgreSQL server that the tests and the benchmark of records in a database start on their own
   postgresql
+  # the certificate authority of the test of records over TLS
+  openssl
   # the free faces that stand in for the layout's Windows fonts
   fonts-liberation fonts-comic-neue
   # building and checking the Debian package

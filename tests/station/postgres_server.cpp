@@ -5,15 +5,32 @@
 #include <QProcess>
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 namespace {
 
-constexpr int kPort = 5432; // only the name of the socket in the server's own folder
 constexpr const char* kServerUser = "postgres";
+
+// A port on 127.0.0.1 that nothing listens on now.
+int free_port()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
 
 // The bin folder of the newest PostgreSQL that Debian's packages installed.
 QString server_bin()
@@ -37,9 +54,11 @@ QString percent_encoded(const QString& path)
 
 // Under /tmp whatever TMPDIR says: the server's user must reach the folder, and its socket's path
 // must stay short.
-PostgresServer::PostgresServer(bool durable)
-    : dir_("/tmp/kestrin-postgres-XXXXXX"), bin_(server_bin()), durable_(durable)
+PostgresServer::PostgresServer(bool durable, std::optional<PostgresTls> tls)
+    : dir_("/tmp/kestrin-postgres-XXXXXX"), bin_(server_bin()), durable_(durable), tls_(std::move(tls))
 {
+    if (tls_)
+        port_ = free_port();
     if (bin_.isEmpty())
         error_ =
             "no PostgreSQL server under /usr/lib/postgresql (scripts/install-deps.sh installs it)";
@@ -56,12 +75,12 @@ PostgresServer::~PostgresServer()
 std::string PostgresServer::url() const
 {
     return "postgresql://kestrin@" + percent_encoded(dir_.path()).toStdString() + ":" +
-           std::to_string(kPort) + "/postgres";
+           std::to_string(port_) + "/postgres";
 }
 
 std::string PostgresServer::socketPath() const
 {
-    return dir_.filePath(QString(".s.PGSQL.%1").arg(kPort)).toStdString();
+    return dir_.filePath(QString(".s.PGSQL.%1").arg(port_)).toStdString();
 }
 
 QStringList PostgresServer::asServerUser(const QString& program, const QStringList& args) const
@@ -105,7 +124,36 @@ bool PostgresServer::make()
                         "--locale=C", "--no-sync"}))
         return false;
     guard();
+    return !tls_ || takeCertificate();
+}
+
+// The server's own copies of its certificate and key, owned by its user, the key private.
+bool PostgresServer::takeCertificate()
+{
+    for (const auto& [from, to] : {std::pair{tls_->certificate, QString("server.pem")}, std::pair{tls_->key, QString("server.key")}}) {
+        const QString copy = dir_.filePath("data/" + to);
+        QFile::remove(copy);
+        if (!QFile::copy(from, copy) || !QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner)) {
+            error_ = "the certificate " + from.toStdString() + " cannot be copied";
+            return false;
+        }
+        if (const passwd* user = getpwnam(kServerUser); geteuid() == 0 && user)
+            if (chown(copy.toLocal8Bit().constData(), user->pw_uid, user->pw_gid) != 0)
+                return false;
+    }
     return true;
+}
+
+bool PostgresServer::sql(const QString& statements)
+{
+    QProcess psql;
+    psql.setProcessChannelMode(QProcess::MergedChannels);
+    psql.start(bin_ + "/psql", {"-h", dir_.path(), "-p", QString::number(port_), "-U", "kestrin", "-d", "postgres",
+                                "-v", "ON_ERROR_STOP=1", "-q", "-c", statements});
+    if (psql.waitForFinished(30000) && psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0)
+        return true;
+    error_ = "psql: " + psql.readAll().toStdString();
+    return false;
 }
 
 // The guard waits for the end of a pipe that only this process holds: when this process ends, by
@@ -135,7 +183,12 @@ void PostgresServer::guard()
 
 bool PostgresServer::start()
 {
-    QString options = QString("-c listen_addresses='' -k %1 -p %2").arg(dir_.path()).arg(kPort);
+    QString options = QString("-c listen_addresses='%1' -k %2 -p %3")
+                          .arg(tls_ ? "127.0.0.1" : "")
+                          .arg(dir_.path())
+                          .arg(port_);
+    if (tls_)
+        options += " -c ssl=on -c ssl_cert_file=server.pem -c ssl_key_file=server.key";
     if (!durable_)
         options += " -F";
     running_ = run("pg_ctl", {"-D", dir_.filePath("data"), "-l", dir_.filePath("log"), "-w", "-t",

@@ -112,8 +112,6 @@ TEST(RecordStores, ASpooledStoreKeepsWhatItCannotSend)
     EXPECT_TRUE(error.startsWith(QString::fromStdString(dir.path("none/line.spool.sqlite: "))))
         << error.toStdString();
     EXPECT_EQ(open_record_store("postgresql://kestrin@localhost/x?a=b", error, spool), nullptr);
-    EXPECT_EQ(
-        error,
-        "postgresql://kestrin@localhost/x?a=b: no options after the database name: write it as "
-        "postgresql://USER@HOST:PORT/DBNAME");
+    EXPECT_EQ(error, "postgresql://kestrin@localhost/x?a=b: unknown parameter 'a' (the parameters are sslmode, "
+                     "sslrootcert, sslcert, sslkey, sslcrl, connect_timeout, application_name)");
 }

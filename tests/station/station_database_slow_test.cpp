@@ -10,6 +10,7 @@
 #include "postgres_server.h"
 #include "report_records.h"
 #include "station_program.h"
+#include "test_authority.h"
 #include "tools/station/record_sql.h"
 #include "tools/station/report_page.h"
 #include "tools/station/station_window.h"
@@ -25,6 +26,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -50,23 +52,30 @@ std::vector<std::unique_ptr<SimProcess>> line_at(const TempWorkDir& dir, const s
     return sims;
 }
 
-// Runs the event loop until nothing waits for the database and the latest attempt succeeded;
-// false after a minute (a retry comes at most 10 s after the server's return).
-bool wait_until_sent(RecordStore& records)
+// Runs the event loop until the store's status satisfies `holds`; false after a minute (a retry
+// comes at most 10 s after the server's return).
+bool wait_for_status(RecordStore& records, const std::function<bool(const RecordsStatus&)>& holds)
 {
-    const auto sent = [&records] {
+    const auto now = [&] {
         const std::optional<RecordsStatus> status = records.status();
-        return status && status->waiting == 0 && status->problem.isEmpty();
+        return status && holds(*status);
     };
-    if (sent())
+    if (now())
         return true;
     QEventLoop loop;
     QObject::connect(&records, &RecordStore::statusChanged, &loop, [&] {
-        if (sent())
+        if (now())
             loop.exit(0);
     });
     QTimer::singleShot(60000, &loop, [&loop] { loop.exit(1); });
     return loop.exec() == 0;
+}
+
+bool wait_until_sent(RecordStore& records)
+{
+    return wait_for_status(records, [](const RecordsStatus& status) {
+        return status.waiting == 0 && status.problem.isEmpty();
+    });
 }
 
 // The units of the records by station, and whether every record key is there once.
@@ -184,6 +193,51 @@ TEST(StationDatabase, TwoStationsFlashIntoOneDatabaseAtOnce)
     }
     EXPECT_EQ(sorted(units.at("Line A")), (std::vector<QString>{"U1", "U2", "U3"}));
     EXPECT_EQ(sorted(units.at("Line B")), (std::vector<QString>{"U1", "U2", "U3"}));
+
+    // The two chains, interleaved in one table, each check on their own; a field of one breaks it.
+    const StationResult intact = run_station(a.path(), {"--verify-records", "line.ini"});
+    EXPECT_EQ(intact.exit_code, 0) << intact.err;
+    EXPECT_EQ(intact.out, "6 records of 2 stations: intact\n");
+    ASSERT_TRUE(server.sql("UPDATE flashes SET seconds = seconds + 1 WHERE id = (SELECT max(id) FROM flashes "
+                           "WHERE station = 'Line B' AND chain_seq = 2)"));
+    const StationResult edited = run_station(b.path(), {"--verify-records", "line.ini"});
+    EXPECT_EQ(edited.exit_code, 1);
+    EXPECT_TRUE(edited.out.starts_with("the chain of Line B's records breaks: record ")) << edited.out;
+    EXPECT_TRUE(edited.out.ends_with(": a field of it, or of the station's record before it, was changed after it "
+                                     "was recorded\n"))
+        << edited.out;
+}
+
+// The line's database user may only add records and read them (the grants of the README): the
+// station keeps its records, and its chain goes on, with exactly those rights on an existing
+// table; the records cannot be changed by that user.
+TEST(StationDatabase, ALineUserThatMayOnlyInsertAndSelect)
+{
+    PostgresServer server;
+    ASSERT_TRUE(server.running()) << server.error();
+    QString error;
+    ASSERT_NE(open_record_store(server.url(), error), nullptr) << error.toStdString(); // the owner makes the table
+    ASSERT_TRUE(server.sql("CREATE ROLE line LOGIN; "
+                           "GRANT CONNECT ON DATABASE postgres TO line; "
+                           "GRANT USAGE ON SCHEMA public TO line; "
+                           "GRANT INSERT, SELECT ON flashes TO line;"))
+        << server.error();
+    std::string line_url = server.url();
+    line_url.replace(line_url.find("kestrin@"), 8, "line@");
+
+    TempWorkDir dir;
+    const auto sims = line_at(dir, "Line L", 2, 2, line_url);
+    for (int run = 0; run < 2; ++run) {
+        const StationResult result = run_station(dir.path(), {"--headless", "line.ini"});
+        EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+        EXPECT_EQ(result.out.find("waiting for the database"), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(all_records(server.url()).size(), 4u);
+    const StationResult verified = run_station(dir.path(), {"--verify-records", "line.ini"});
+    EXPECT_EQ(verified.exit_code, 0) << verified.err;
+    EXPECT_EQ(verified.out, "4 records of 1 station: intact\n");
+    EXPECT_FALSE(server.sql("SET ROLE line; UPDATE flashes SET result = 'pass'"));
+    EXPECT_FALSE(server.sql("SET ROLE line; DELETE FROM flashes"));
 }
 
 TEST(StationDatabase, TheServerAwayMidLineRecordsWaitThenArriveOnceInOrder)
@@ -375,4 +429,70 @@ TEST(StationDatabase, TheReportOfAKnownSetOfRecords)
     const auto figures = store->reportFigures(report_period());
     ASSERT_TRUE(figures) << store->error().toStdString();
     expect_known_report(report_page(*figures, report_period(), "every station", QDateTime::currentDateTime()));
+}
+
+namespace {
+
+// One record through a spooled store to `url`: how its status stands once the first attempt ended.
+RecordsStatus one_record_to(const std::string& url, const std::string& spool, bool& sent)
+{
+    QString error;
+    auto store = open_record_store(url, error, spool);
+    EXPECT_NE(store, nullptr) << error.toStdString();
+    if (!store)
+        return {};
+    EXPECT_TRUE(store->write(FlashRecord{.station = "Bench TLS", .unit = "T1", .passed = true, .key = new_record_key()}));
+    EXPECT_TRUE(wait_for_status(*store, [](const RecordsStatus& status) {
+        return status.waiting == 0 || !status.problem.isEmpty();
+    }));
+    const RecordsStatus status = store->status().value();
+    sent = status.waiting == 0;
+    return status;
+}
+
+} // namespace
+
+// Records over TLS to a server on 127.0.0.1: with the line's authority they arrive over an
+// encrypted connection; with another authority, or a name the certificate does not carry, they
+// wait in the spool and the reason says so in plain words, with libpq's own message in the detail.
+TEST(StationDatabase, RecordsGoOverVerifiedTlsOrWaitWithTheReason)
+{
+    TempWorkDir dir;
+    TestAuthority line(QString::fromStdString(dir.path()), "line"), other(QString::fromStdString(dir.path()), "other");
+    ASSERT_TRUE(line.sign("server", "127.0.0.1") && other.made()) << line.error().toStdString() << other.error().toStdString();
+    PostgresServer server(false, PostgresTls{line.path("server.pem"), line.path("server.key")});
+    ASSERT_TRUE(server.running()) << server.error();
+    const std::string at = "postgresql://kestrin@%1:" + std::to_string(server.tcpPort()) + "/postgres?sslmode=verify-full&sslrootcert=";
+    const auto url = [&](const char* host, const TestAuthority& authority) {
+        return QString::fromStdString(at).arg(host).toStdString() + authority.path("ca.pem").toStdString();
+    };
+
+    bool sent = false;
+    one_record_to(url("127.0.0.1", line), dir.path("good.spool.sqlite"), sent);
+    EXPECT_TRUE(sent); // verify-full connects over TLS or not at all
+    EXPECT_EQ(all_records(server.url()).size(), 1u);
+
+    const RecordsStatus unknown = one_record_to(url("127.0.0.1", other), dir.path("unknown.spool.sqlite"), sent);
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(unknown.waiting, 1);
+    EXPECT_EQ(unknown.problem, "the server's certificate is not signed by " + other.path("ca.pem"));
+    EXPECT_TRUE(unknown.detail.contains("certificate verify failed")) << unknown.detail.toStdString();
+
+    const RecordsStatus named = one_record_to(url("localhost", line), dir.path("named.spool.sqlite"), sent);
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(named.waiting, 1);
+    EXPECT_EQ(named.problem, "the server's certificate is not for localhost");
+    EXPECT_TRUE(named.detail.contains("does not match host name")) << named.detail.toStdString();
+    EXPECT_EQ(all_records(server.url()).size(), 1u);
+
+    // On the loopback a plain connection is the station's choice, and no warning.
+    const std::string plain = "postgresql://kestrin@127.0.0.1:" + std::to_string(server.tcpPort()) + "/postgres?sslmode=disable";
+    one_record_to(plain, dir.path("plain.spool.sqlite"), sent);
+    EXPECT_TRUE(sent);
+    station_folder(dir, kFlashScript);
+    dir.write("plain.ini", "[station]\nrecords=" + plain + "\n[units]\nT1=/dev/null\n");
+    QString error;
+    const auto station = make_station(dir.path("plain.ini"), error);
+    ASSERT_NE(station, nullptr) << error.toStdString();
+    EXPECT_EQ(station->warnings(), std::vector<QString>{});
 }

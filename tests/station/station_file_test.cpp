@@ -1,11 +1,14 @@
 // The station file and the configuration lines it depends on: what is read, and the one message
 // that names the file and line of each fault.
 
+#include "tools/station/station.h"
 #include "tools/station/station_file.h"
 
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -133,4 +136,51 @@ TEST(StationFile, EachFaultIsNamedWithItsLine)
               dir.path("none.ini") + ": cannot be read (missing, not a regular file, or over 1 MiB)");
     EXPECT_EQ(read_station_file(dir.path()).error,
               dir.path() + ": cannot be read (missing, not a regular file, or over 1 MiB)");
+}
+
+// What the station warns of as it starts: records in clear over the network, never on the
+// loopback or a Unix socket, and its own files that others can read. Nothing here connects.
+TEST(StationFile, TheWarningsAtStart)
+{
+    TempWorkDir dir;
+    StationSettings settings;
+    settings.folder = dir.path();
+    settings.records = dir.path("records.sqlite");
+    settings.spool = dir.path("line.spool.sqlite");
+    settings.ledger = dir.path("line.station.sqlite");
+    EXPECT_EQ(station_warnings(settings), std::vector<QString>{});
+
+    const struct {
+        const char* records;
+        std::vector<QString> warnings;
+    } addresses[] = {
+        {"postgresql://line@db.factory.lan/flashes?sslmode=disable",
+         {"records: the connection to db.factory.lan is not encrypted"}},
+        {"postgresql://line@10.1.2.3:5433/flashes?sslmode=disable",
+         {"records: the connection to 10.1.2.3 is not encrypted"}},
+        {"postgresql://line@db.factory.lan/flashes", {}},
+        {"postgresql://line@127.0.0.9/flashes?sslmode=disable", {}},
+        {"postgresql://line@[::1]/flashes?sslmode=disable", {}},
+        {"postgresql://line@localhost/flashes?sslmode=disable", {}},
+        {"postgresql://line@%2Fvar%2Frun%2Fpostgresql/flashes?sslmode=disable", {}},
+    };
+    for (const auto& address : addresses) {
+        settings.records = address.records;
+        EXPECT_EQ(station_warnings(settings), address.warnings) << address.records;
+    }
+
+    // Files of an earlier release keep their mode, and are named.
+    settings.records = dir.path("records.sqlite");
+    dir.write("records.sqlite", "");
+    dir.write("line.station.sqlite", "");
+    ::chmod(dir.path("records.sqlite").c_str(), 0644);
+    ::chmod(dir.path("line.station.sqlite").c_str(), 0600);
+    ::mkdir(dir.path("runs").c_str(), 0755);
+    ::chmod(dir.path("runs").c_str(), 0750);
+    EXPECT_EQ(station_warnings(settings),
+              (std::vector<QString>{
+                  QString::fromStdString("records: " + dir.path("records.sqlite") +
+                                         " can be read by other users (mode 0644): chmod 600 keeps it to its owner"),
+                  QString::fromStdString("records: " + dir.path("runs") +
+                                         " can be read by other users (mode 0750): chmod 700 keeps it to its owner")}));
 }

@@ -8,7 +8,12 @@
 
 #include "station_program.h"
 
+#include "tools/station/record_sql.h"
+
 #include <QDir>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <map>
 
@@ -25,6 +30,18 @@ std::string upload_line_of(SimProcess& sim)
     for (std::string field; in >> field;)
         fields += (fields.empty() ? "" : " ") + field.substr(field.find('=') + 1);
     return "upload: image.bin: " + fields + " -> complete\n";
+}
+
+bool sqlite_exec(const std::string& path, const QString& statement)
+{
+    bool done = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tampering");
+        db.setDatabaseName(QString::fromStdString(path));
+        done = db.open() && QSqlQuery(db).exec(statement);
+    }
+    QSqlDatabase::removeDatabase("tampering");
+    return done;
 }
 
 } // namespace
@@ -102,6 +119,33 @@ TEST(StationProgram, ALineOfUnitsThenTheFailedOnesAgain)
         EXPECT_EQ(file_text(dir.path(after[i].unit.toStdString() + "-saved/image-1.bin")), image);
     }
     EXPECT_NE(again.out.find("\n4 passed, 0 failed, 0 running\n"), std::string::npos) << again.out;
+
+    // Both runs are one chain of the station's records; a field edited or a record removed
+    // afterwards breaks it, and the verifier names where.
+    const auto verified = [&] { return run_station(dir.path(), {"--verify-records", "line.ini"}); };
+    const StationResult intact = verified();
+    EXPECT_EQ(intact.exit_code, 0) << intact.err;
+    EXPECT_EQ(intact.out, "11 records of 1 station: intact\n");
+    const auto started = [&](int id) { return iso_utc(after[id - 1].started).toStdString(); };
+    ASSERT_TRUE(sqlite_exec(dir.path("records.sqlite"), "UPDATE flashes SET port = port || 'x' WHERE id = 3"));
+    const StationResult edited = verified();
+    EXPECT_EQ(edited.exit_code, 1);
+    EXPECT_EQ(edited.out, "the chain of Line T's records breaks: record 3 (Line T " + after[2].unit.toStdString() +
+                              ", started " + started(3) +
+                              "): a field of it, or of the station's record before it, was changed after it was "
+                              "recorded\n");
+    ASSERT_TRUE(sqlite_exec(dir.path("records.sqlite"), "UPDATE flashes SET port = substr(port, 1, length(port) - 1) WHERE id = 3"));
+    ASSERT_TRUE(sqlite_exec(dir.path("records.sqlite"), "DELETE FROM flashes WHERE id IN (8, 9)"));
+    const StationResult removed = verified();
+    EXPECT_EQ(removed.exit_code, 1);
+    EXPECT_EQ(removed.out, "the chain of Line T's records breaks: the station's records 8 to 9, before record 10 (Line T " +
+                               after[9].unit.toStdString() + ", started " + started(10) + "), were removed\n");
+
+    dir.write("unreadable.ini", "[station]\nrecords=runs\n[units]\nU1=/dev/null\n");
+    const StationResult unreadable = run_station(dir.path(), {"--verify-records", "unreadable.ini"});
+    EXPECT_EQ(unreadable.exit_code, 2);
+    EXPECT_EQ(unreadable.out, "");
+    EXPECT_TRUE(unreadable.err.starts_with("kestrin-station: records: ")) << unreadable.err;
 }
 
 TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
@@ -119,7 +163,7 @@ TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
     EXPECT_EQ(exported.out, "1 records written to out.csv\n");
     const std::string csv = file_text(dir.path("out.csv"));
     const std::string header = "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,"
-                               "answers,journal,images,script_sha256,kestrin_version,station_version,serial\r\n";
+                               "answers,journal,images,script_sha256,kestrin_version,station_version,serial,chain,chain_seq\r\n";
     EXPECT_EQ(csv.substr(0, header.size()), header);
     const std::string first_fields = "1,\"Bench, \"\"T\"\"\",T1," + dir.path("T1.tty") + ",,";
     EXPECT_EQ(csv.substr(header.size(), first_fields.size()), first_fields);
@@ -127,7 +171,10 @@ TEST(StationProgram, TimeLimitBadFilesExportAndCommandLine)
     EXPECT_NE(csv.find(",fail,1,time limit of 2 s reached,,,\""), std::string::npos) << csv;
     EXPECT_NE(csv.find("\nresult: fail: stopped by SIGTERM\nstation: time limit of 2 s reached\n\",,"), std::string::npos)
         << csv;
-    EXPECT_TRUE(csv.ends_with("," KESTRIN_VERSION "," KESTRIN_VERSION ",\r\n")) << csv;
+    EXPECT_TRUE(QRegularExpression("," KESTRIN_VERSION "," KESTRIN_VERSION ",,[0-9a-f]{64},1\r\n$")
+                    .match(QString::fromStdString(csv))
+                    .hasMatch())
+        << csv;
 
     struct Refused {
         QStringList args;

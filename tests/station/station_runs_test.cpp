@@ -7,8 +7,11 @@
 #include <QBuffer>
 #include <QDir>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -33,11 +36,18 @@ std::string file_text(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(missing)";
 }
 
+int mode_of(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
 } // namespace
 
 TEST(StationRuns, EachEndBecomesItsStateRecordAndJournal)
 {
     qputenv("KESTRIN_COM3", "/dev/inherited");
+    const mode_t umask_before = ::umask(022); // the usual one, which lets everyone read
     FakeStation fake;
     auto station = fake.make(
         {{"P1", "pass"}, {"F1", "fail"}, {"C1", "crash"}, {"E1", "exit3"}, {"M1", ""}, {"X1", "flood"}}, 2, 60);
@@ -106,6 +116,15 @@ TEST(StationRuns, EachEndBecomesItsStateRecordAndJournal)
     EXPECT_EQ(records.at("P1").uploads, "upload: my image: v2.bin: LF 0x10000 4000 1a2b V1 -> complete\n");
     EXPECT_EQ(records.at("P1").answers, "answer: Version 2.03\n");
     EXPECT_EQ(records.at("F1").uploads, "");
+
+    // The station's files are its owner's alone, whatever the umask.
+    ::umask(umask_before);
+    const QString runs = QDir(station->batchFolder()).filePath("..");
+    for (const auto& [path, mode] : {std::pair{QDir(station->batchFolder()).filePath("P1.log"), 0600},
+                                     {QString::fromStdString(fake.folder() + "/records.sqlite"), 0600},
+                                     {QString::fromStdString(fake.folder() + "/bench.station.sqlite"), 0600},
+                                     {station->batchFolder(), 0700}, {runs, 0700}})
+        EXPECT_EQ(mode_of(path), mode) << path.toStdString();
 }
 
 TEST(StationRuns, TheTimeLimitAndTheOperatorStopRunsThatNeverEnd)
@@ -117,12 +136,21 @@ TEST(StationRuns, TheTimeLimitAndTheOperatorStopRunsThatNeverEnd)
     EXPECT_EQ(limited->unit(0).exitStatus(), std::nullopt); // it ignored SIGTERM and was killed
     EXPECT_EQ(limited->unit(0).journal(), "status: hanging\nstation: time limit of 1 s reached\n");
 
+    // The records database's secrets stay with the station: a running kestrin has none of them.
+    for (const char* secret : {"KESTRIN_RECORDS_PASSWORD", "PGPASSWORD", "PGSSLKEY", "PGSERVICEFILE"})
+        qputenv(secret, "secret");
     auto stopped = fake.make({{"S1", "hang"}, {"S2", "pass"}}, 1, 600);
     ASSERT_TRUE(run_until_idle(*stopped, [&] {
         stopped->startAll();
         EXPECT_EQ(totals_text(stopped->totals()), "0 passed, 0 failed, 1 running, 1 waiting");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stopped->unit(0).journal() == "status: hanging\n"; }, 60000));
+        const std::string environment = file_text(QString("/proc/%1/environ").arg(stopped->unit(0).processId()));
+        EXPECT_NE(environment.find("KESTRIN_UNATTENDED=1"), std::string::npos) << environment;
+        EXPECT_EQ(environment.find("secret"), std::string::npos) << environment;
         stopped->stop();
     }));
+    for (const char* secret : {"KESTRIN_RECORDS_PASSWORD", "PGPASSWORD", "PGSSLKEY", "PGSERVICEFILE"})
+        qunsetenv(secret);
     EXPECT_EQ(state_text(stopped->unit(0)), "fail: stopped: the operator pressed Stop");
     EXPECT_EQ(stopped->unit(1).state(), UnitState::Idle); // it never started
     const auto records = records_by_unit(fake.folder() + "/records.sqlite");
@@ -160,13 +188,13 @@ TEST(StationRecords, CsvAfterRfc4180)
     ASSERT_TRUE(write_records_csv({r, no_process}, out));
     EXPECT_EQ(out.data().toStdString(),
               "id,station,unit,port,adapter,started,ended,seconds,result,exit_status,reason,uploads,answers,journal,"
-              "images,script_sha256,kestrin_version,station_version,serial\r\n"
+              "images,script_sha256,kestrin_version,station_version,serial,chain,chain_seq\r\n"
               "7,\"Bench, A\",A1,/dev/ttyUSB0,usb-FTDI_x-if00-port0,2026-12-09T13:15:00.005Z,2026-12-09T13:15:09.405Z,"
               "9.400,fail,1,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\","
               "\"image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n\","
-              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042\r\n"
+              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042,,\r\n"
               "8,B,A1,/dev/ttyUSB0,usb-FTDI_x-if00-port0,2026-12-09T13:15:00.005Z,2026-12-09T13:15:09.405Z,"
               "9.400,fail,,\"Error! \"\"A\"\" refused\",,\"answer: x\r\",\"status: a\nresult: fail\n\","
               "\"image: a.bin: 3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n\","
-              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042\r\n");
+              "b5a2c96250612366ea272ffac6d9744aaf4b45aacd96aa7cfcb931ee3b558259,2.00,2.01,SN 0042,,\r\n");
 }

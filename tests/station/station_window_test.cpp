@@ -38,8 +38,11 @@ TEST(StationWindow, RowsColoursAndTotalsFollowTheRuns)
 {
     FakeStation fake;
     StationWindow window([](const std::string&, QString&) { return std::unique_ptr<Station>(); });
-    window.setStation(fake.make({{"A1", "pass"}, {"A2", "fail"}, {"A3", ""}}, 16, 60));
+    auto made = fake.make({{"A1", "pass"}, {"A2", "fail"}, {"A3", ""}}, 16, 60);
+    made->setWarnings({"records: the connection to db is not encrypted", "records: runs can be read by other users"});
+    window.setStation(std::move(made));
     window.show();
+    EXPECT_EQ(window.warningText(), "records: the connection to db is not encrypted (and 1 more)");
     Station& station = *window.station();
     ASSERT_TRUE(run_until_idle(station, [&] { QTest::mouseClick(button(window, "&Start"), Qt::LeftButton); }));
     window.model()->refresh();
@@ -94,6 +97,8 @@ public:
     {
         return store_->reportFigures(period);
     }
+    bool eachRecord(const std::function<void(const FlashRecord&)>& take) override { return store_->eachRecord(take); }
+    std::optional<ChainLink> lastChain(const QString& station) override { return store_->lastChain(station); }
     QString error() const override { return writes_ == 2 ? "database or disk is full" : store_->error(); }
 
 private:
@@ -156,9 +161,10 @@ TEST(StationWindow, StopAndQuitEndsTheProgramOnceEveryUnitIsRecorded)
     while (!station.unit(1).isActive()) // the units start one by one, each from the event loop
         QCoreApplication::processEvents();
     ASSERT_TRUE(station.unit(0).isActive());
-    QEventLoop program;
+    // The program's own event loop, as main() runs it: the application's exit ends it, and later
+    // tests' loops run again once it has returned.
     QTimer::singleShot(0, &window, [&] { window.stopAndQuit("stopped: the window was closed"); });
-    EXPECT_EQ(program.exec(), 1);
+    EXPECT_EQ(QCoreApplication::exec(), 1);
     EXPECT_FALSE(station.busy());
     QString error;
     const auto records = open_record_store(fake.folder() + "/records.sqlite", error)->readAll().value();

@@ -1,7 +1,11 @@
 #include "tools/station/database_url.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <optional>
 
 namespace {
@@ -62,7 +66,82 @@ std::optional<std::string> take_host_and_port(std::string_view text, DatabaseAdd
     return std::nullopt;
 }
 
+bool is_parameter(const std::string& name)
+{
+    return std::any_of(std::begin(kDatabaseParameters), std::end(kDatabaseParameters),
+                       [&](const char* known) { return name == known; });
+}
+
+// What is wrong with a parameter's value; nothing when it is right.
+std::optional<std::string> value_problem(const std::string& name, const std::string& value)
+{
+    if (value.empty())
+        return "the parameter '" + name + "' has no value";
+    if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+        return "the parameter '" + name + "' holds a control character";
+    if (value.find(';') != std::string::npos)
+        return "the parameter '" + name + "' holds a ';', which no connection can carry";
+    if (name == "sslmode") {
+        static const std::string modes[] = {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"};
+        if (std::find(std::begin(modes), std::end(modes), value) == std::end(modes))
+            return "sslmode must be disable, allow, prefer, require, verify-ca or verify-full, not '" + value + "'";
+    }
+    if (name == "connect_timeout") {
+        int seconds = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        if (error != std::errc() || end != value.data() + value.size() || seconds < 1 || seconds > 3600)
+            return "connect_timeout must be a whole number of seconds from 1 to 3600";
+    }
+    return std::nullopt;
+}
+
+// NAME=VALUE&NAME=VALUE into the address; the message when a parameter is wrong.
+std::optional<std::string> take_parameters(std::string_view text, DatabaseAddress& address)
+{
+    while (!text.empty()) {
+        const std::size_t amp = text.find('&');
+        const std::string_view pair = text.substr(0, amp);
+        text.remove_prefix(amp == std::string_view::npos ? text.size() : amp + 1);
+        const std::size_t equals = pair.find('=');
+        const auto name = percent_decoded(std::string(pair.substr(0, equals)));
+        const auto value = percent_decoded(equals == std::string_view::npos ? std::string() : std::string(pair.substr(equals + 1)));
+        if (!name || !value)
+            return "each '%' must begin an escape such as %2F, and %00 is none";
+        if (!is_parameter(*name))
+            return "unknown parameter '" + *name +
+                   "' (the parameters are sslmode, sslrootcert, sslcert, sslkey, sslcrl, connect_timeout, "
+                   "application_name)";
+        if (!address.parameter(*name).empty())
+            return "the parameter '" + *name + "' is given twice";
+        if (auto problem = value_problem(*name, *value))
+            return problem;
+        address.parameters.emplace_back(*name, *value);
+    }
+    return std::nullopt;
+}
+
+std::string escaped(const std::string& text)
+{
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        out += unreserved ? std::string(1, c) : std::string{'%', hex[byte >> 4], hex[byte & 15]};
+    }
+    return out;
+}
+
 } // namespace
+
+std::string DatabaseAddress::parameter(const std::string& name) const
+{
+    for (const auto& [given, value] : parameters)
+        if (given == name)
+            return value;
+    return {};
+}
 
 bool names_database(const std::string& records)
 {
@@ -73,10 +152,14 @@ std::variant<DatabaseAddress, std::string> parse_database_url(const std::string&
 {
     if (!url.starts_with(kDatabaseScheme))
         return "only PostgreSQL databases can hold the records: " + kForm;
-    const std::string_view rest =
-        std::string_view(url).substr(std::string_view(kDatabaseScheme).size());
-    if (rest.find_first_of("?#") != std::string_view::npos)
-        return "no options after the database name: " + kForm;
+    std::string_view rest = std::string_view(url).substr(std::string_view(kDatabaseScheme).size());
+    if (rest.find('#') != std::string_view::npos)
+        return "a '#' is no part of an address: " + kForm;
+    std::string_view query;
+    if (const std::size_t mark = rest.find('?'); mark != std::string_view::npos) {
+        query = rest.substr(mark + 1);
+        rest = rest.substr(0, mark);
+    }
     if (std::any_of(url.begin(), url.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
         return "a control character is no part of an address: " + kForm;
@@ -105,5 +188,46 @@ std::variant<DatabaseAddress, std::string> parse_database_url(const std::string&
     if (!database || database->empty() || name.find('/') != std::string_view::npos)
         return "no database name: " + kForm;
     address.database = *database;
+    if (auto problem = take_parameters(query, address))
+        return *problem;
+    return address;
+}
+
+std::string database_url_text(const DatabaseAddress& address)
+{
+    std::string text = std::string(kDatabaseScheme) + escaped(address.user) + "@" + escaped(address.host) + ":" +
+                       std::to_string(address.port) + "/" + escaped(address.database);
+    for (std::size_t i = 0; i < address.parameters.size(); ++i)
+        text += (i == 0 ? "?" : "&") + address.parameters[i].first + "=" + escaped(address.parameters[i].second);
+    return text;
+}
+
+bool on_this_machine(const std::string& host)
+{
+    if (host.starts_with('/') || host == "localhost")
+        return true;
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+std::string sslmode_of(const DatabaseAddress& address)
+{
+    const std::string given = address.parameter("sslmode");
+    if (!given.empty() || on_this_machine(address.host))
+        return given;
+    return "verify-full";
+}
+
+DatabaseAddress with_files_in(DatabaseAddress address, const std::string& folder)
+{
+    for (auto& parameter : address.parameters) {
+        const bool file = std::any_of(std::begin(kDatabaseFileParameters), std::end(kDatabaseFileParameters),
+                                      [&](const char* name) { return parameter.first == name; });
+        if (file && !std::filesystem::path(parameter.second).is_absolute())
+            parameter.second = (std::filesystem::path(folder) / parameter.second).string();
+    }
     return address;
 }

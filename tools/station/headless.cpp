@@ -63,7 +63,8 @@ public:
             return;
         if (!status->problem.isEmpty() && status->problem != problem_) {
             problem_ = status->problem;
-            print("records: not sent: " + problem_.simplified());
+            print("records: not sent: " + problem_.simplified() +
+                  (status->detail.isEmpty() ? QString() : " (" + status->detail.simplified() + ")"));
         }
         if (problem_.isEmpty())
             return;
@@ -137,6 +138,8 @@ int run_headless(Station& station, const HeadlessRun& run, std::FILE* out)
     RecordsPrinter records(station.records(), out);
     QEventLoop loop;
     QObject::connect(&station.records(), &RecordStore::statusChanged, &loop, [&records] { records.changed(); });
+    for (const QString& warning : station.warnings())
+        print_line(out, warning);
     if (station.recoveredRuns() > 0)
         print_line(out, QString("records: %1 runs that the station had not recorded when it last ended are recorded now")
                             .arg(station.recoveredRuns()));

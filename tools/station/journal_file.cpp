@@ -1,5 +1,7 @@
 #include "tools/station/journal_file.h"
 
+#include "tools/station/private_files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,11 +64,11 @@ bool JournalFile::openWith(const QString& path, int flags)
     close();
     path_ = path;
     error_.clear();
-    if (!QDir().mkpath(QFileInfo(path).path())) {
+    if (!make_private_folders(QFileInfo(path).path())) {
         error_ = QFileInfo(path).path() + ": the folder cannot be made";
         return false;
     }
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0600);
     if (fd_ < 0)
         error_ = path + ": " + system_error(errno);
     return fd_ >= 0;

@@ -1,5 +1,6 @@
 #pragma once
-// A run's journal on disk: runs/<UTC start>/<unit>.log in the station folder.
+// A run's journal on disk: runs/<UTC start>/<unit>.log in the station folder, readable by its
+// owner only (0600, its new folders 0700).
 //
 // The file is made when the run starts and each line is written with its own write(2) as it
 // comes, so a station that dies keeps every line that had come before it died (a power cut may

@@ -8,14 +8,16 @@
 //   kestrin-station --export-csv FILE STATION.ini       the records as CSV
 //   kestrin-station --report FILE.html [--since DATE] [--until DATE] STATION.ini
 //                                                       the quality engineer's report
+//   kestrin-station --verify-records STATION.ini        every station's chain of records checked
 //
-// Exit status: 0 every unit passed (or the export was written), 1 a unit failed (or the export
-// could not be written, or the station was stopped: SIGINT, SIGTERM, SIGHUP, or the window
+// Exit status: 0 every unit passed (or the export was written, or the records' chain is intact),
+// 1 a unit failed (or the export could not be written, or a chain is broken, or the station was stopped: SIGINT, SIGTERM, SIGHUP, or the window
 // closed while units ran), 2 the command line, the station file or its configuration is unusable
 // (or another station runs it).
 
 #include "app/stop_signals.h"
 #include "tools/station/headless.h"
+#include "tools/station/record_chain.h"
 #include "tools/station/report.h"
 #include "tools/station/station.h"
 #include "tools/station/station_window.h"
@@ -41,6 +43,7 @@ struct Options {
     QCommandLineOption report{"report", "Write the report of the station's records (every station's, when they are in a database) to FILE.html and exit.", "FILE.html"};
     QCommandLineOption since{"since", "With --report: the records started at or after DATE (2026-12-01 or 2026-12-01T08:00, local time).", "DATE"};
     QCommandLineOption until{"until", "With --report: the records started before DATE.", "DATE"};
+    QCommandLineOption verify{"verify-records", "Check the chain of every station's records and exit: 0 intact, 1 broken."};
 };
 
 int unusable(const QString& message)
@@ -135,6 +138,23 @@ bool serials_complete(const Station& station, const std::vector<int>& rows, QStr
     return true;
 }
 
+int verify_records(const std::string& station_path)
+{
+    const StationFileResult station = read_station_file(station_path);
+    if (!station.settings)
+        return unusable(QString::fromStdString(station.error));
+    QString error;
+    const std::unique_ptr<RecordStore> records = records_brought_up_to_date(*station.settings, error);
+    ChainVerifier verifier;
+    if (!records || !records->eachRecord([&verifier](const FlashRecord& record) { verifier.take(record); }))
+        return unusable("records: " + (records ? records->error() : error));
+    std::printf("%s\n", qPrintable(verifier.verdict()));
+    if (const auto status = records->status(); status && status->waiting > 0)
+        std::fprintf(stderr, "kestrin-station: %d records still wait in %s and were not checked\n", status->waiting,
+                     station.settings->spool.c_str());
+    return verifier.broken() ? 1 : 0;
+}
+
 int report(const QString& html_path, const std::string& station_path, const QCommandLineParser& parser,
            const Options& options)
 {
@@ -221,7 +241,7 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({options.headless, options.only, options.export_csv, options.serial, options.cycles,
-                       options.report, options.since, options.until});
+                       options.report, options.since, options.until, options.verify});
     parser.addPositionalArgument("STATION.ini", "The station file.", "[STATION.ini]");
 
     if (!parser.parse(arguments))
@@ -229,6 +249,7 @@ int main(int argc, char** argv)
     // Headless runs, exports, reports, help and version need no display, nor does a command line
     // that will be refused (an option of those without it): they get a core application only.
     const bool windowless = parser.isSet(options.headless) || parser.isSet(options.export_csv) || parser.isSet(options.report) ||
+                            parser.isSet(options.verify) ||
                             parser.isSet(options.since) || parser.isSet(options.until) || parser.isSet(options.only) ||
                             parser.isSet(options.serial) || parser.isSet(options.cycles) ||
                             parser.isSet("help") || parser.isSet("help-all") || parser.isSet("version");
@@ -247,9 +268,12 @@ int main(int argc, char** argv)
     for (const QCommandLineOption* report_only : {&options.since, &options.until})
         if (parser.isSet(*report_only) && !parser.isSet(options.report))
             return unusable("--" + report_only->names().front() + " goes with --report");
-    if (parser.isSet(options.export_csv) || parser.isSet(options.headless) || parser.isSet(options.report)) {
+    if (parser.isSet(options.export_csv) || parser.isSet(options.headless) || parser.isSet(options.report) ||
+        parser.isSet(options.verify)) {
         if (positional.isEmpty())
             return unusable("which station file? (see kestrin-station --help)");
+        if (parser.isSet(options.verify))
+            return verify_records(positional.front().toStdString());
         if (parser.isSet(options.export_csv))
             return export_csv(parser.value(options.export_csv), positional.front().toStdString());
         if (parser.isSet(options.report))

@@ -77,6 +77,7 @@ public:
     }
 
     bool writable(QString& error) { return sqlite_writable(table_.db(), error); }
+    std::optional<ChainLink> lastChain(const QString& station) { return table_.lastChain(station); }
 
     const QString& error() const { return table_.error(); }
 
@@ -138,11 +139,26 @@ private:
     QObject* store_;
 };
 
+// Why an attempt to send failed: in a technician's words, and what libpq itself said (empty when
+// the two are the same). An empty reason is an attempt that succeeded.
+struct SendProblem {
+    QString reason{}, detail{};
+    bool failed() const { return !reason.isEmpty(); }
+};
+
+SendProblem spool_problem(const QString& text)
+{
+    return {"the spool: " + text};
+}
+
 // A failed attempt always has a problem to tell, even where Qt SQL gives no text (a connection
 // that the server closed as it opened): an empty one would read as success.
-QString database_problem(const QString& text)
+SendProblem database_problem(const QString& text, const DatabaseAddress& database)
 {
-    return text.trimmed().isEmpty() ? "the connection to the database was lost" : text;
+    if (text.trimmed().isEmpty())
+        return {"the connection to the database was lost"};
+    const QString reason = plain_database_reason(text, database);
+    return {reason, reason == text ? QString() : text.trimmed()};
 }
 
 // The socket of an open PostgreSQL connection of Qt SQL; -1 when there is none.
@@ -159,7 +175,7 @@ int socket_of(const QSqlDatabase& db)
 class RecordSender : public QObject {
 public:
     RecordSender(QString spool_path, DatabaseAddress database, std::shared_ptr<SenderLine> line,
-                 std::function<void(const QString&)> report)
+                 std::function<void(const SendProblem&)> report)
         : spool_path_(std::move(spool_path)), database_(std::move(database)), line_(std::move(line)),
           report_(std::move(report)), retry_(this)
     {
@@ -180,8 +196,8 @@ public:
     void sendWaiting()
     {
         retry_.stop();
-        const QString problem = sendAll();
-        if (problem.isEmpty()) {
+        const SendProblem problem = sendAll();
+        if (!problem.failed()) {
             retry_ms_ = kFirstRetryMs;
         } else {
             closeDatabase(); // the next attempt starts from a new connection
@@ -192,24 +208,25 @@ public:
     }
 
 private:
-    QString sendAll()
+    SendProblem sendAll()
     {
         if (!spool_) {
             QString error;
             spool_ = Spool::open(spool_path_, error);
             if (!spool_)
-                return error;
+                return spool_problem(error);
         }
         for (;;) {
             const auto batch = spool_->waiting(kBatch);
             if (!batch)
-                return spool_->error();
+                return spool_problem(spool_->error());
             if (batch->empty())
                 return {};
             if (!databaseReady() || !flashes_->insert(*batch))
-                return database_problem(flashes_ ? flashes_->error() : connection_->db().lastError().text());
+                return database_problem(flashes_ ? flashes_->error() : connection_->db().lastError().text(),
+                                        database_);
             if (!spool_->markSent(batch->back().id))
-                return spool_->error();
+                return spool_problem(spool_->error());
             report_({});
         }
     }
@@ -236,7 +253,7 @@ private:
     QString spool_path_;
     DatabaseAddress database_;
     std::shared_ptr<SenderLine> line_;
-    std::function<void(const QString&)> report_;
+    std::function<void(const SendProblem&)> report_;
     std::unique_ptr<Spool> spool_;
     std::unique_ptr<SqlConnection> connection_;
     std::optional<RecordTable> flashes_;
@@ -251,7 +268,7 @@ public:
         : spool_(std::move(spool)), url_(std::move(url)), line_(std::make_shared<SenderLine>(this)),
           thread_(new QThread)
     {
-        sender_ = new RecordSender(spool_path, database, line_, [line = line_](const QString& problem) {
+        sender_ = new RecordSender(spool_path, database, line_, [line = line_](const SendProblem& problem) {
             line->toStore([&problem](QObject* store) {
                 QMetaObject::invokeMethod(
                     store, [store, problem] { static_cast<SpooledRecordStore*>(store)->reported(problem); },
@@ -302,13 +319,24 @@ public:
         return fromDatabase([&period](RecordStore& database) { return database.reportFigures(period); });
     }
 
+    bool eachRecord(const std::function<void(const FlashRecord&)>& take) override
+    {
+        return fromDatabase([&take](RecordStore& database) {
+                   return database.eachRecord(take) ? std::optional<bool>(true) : std::nullopt;
+               })
+            .has_value();
+    }
+
+    // The spool holds every record of the station, sent or not.
+    std::optional<ChainLink> lastChain(const QString& station) override { return spool_->lastChain(station); }
+
     QString error() const override { return read_error_.isEmpty() ? spool_->error() : read_error_; }
 
     std::optional<RecordsStatus> status() const override
     {
         const std::optional<int> waiting = spool_->waitingCount();
-        return RecordsStatus{.waiting = waiting.value_or(0),
-                             .problem = waiting ? problem_ : "the spool: " + spool_->error()};
+        const SendProblem problem = waiting ? problem_ : spool_problem(spool_->error());
+        return RecordsStatus{.waiting = waiting.value_or(0), .problem = problem.reason, .detail = problem.detail};
     }
 
     // One attempt, given kDrainMs before its connection is cut.
@@ -341,7 +369,7 @@ private:
         return result;
     }
 
-    void reported(const QString& problem)
+    void reported(const SendProblem& problem)
     {
         problem_ = problem;
         emit statusChanged();
@@ -352,7 +380,8 @@ private:
     std::shared_ptr<SenderLine> line_;
     QThread* thread_;
     RecordSender* sender_;
-    QString problem_, read_error_;
+    SendProblem problem_;
+    QString read_error_;
 };
 
 } // namespace

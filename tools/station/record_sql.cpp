@@ -1,5 +1,7 @@
 #include "tools/station/record_sql.h"
 
+#include "tools/station/private_files.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -14,8 +16,8 @@ namespace {
 constexpr const char* kColumns =
     "station, unit, port, adapter, started, ended, seconds, result, exit_status, reason, "
     "uploads, answers, journal, record_key, images, script_sha256, kestrin_version, "
-    "station_version, serial";
-constexpr int kColumnCount = 19;
+    "station_version, serial, chain, chain_seq";
+constexpr int kColumnCount = 21;
 
 // Columns that tables made by earlier versions lack; each is added when such a table is opened.
 struct LaterColumn {
@@ -24,7 +26,8 @@ struct LaterColumn {
 };
 constexpr LaterColumn kLaterColumns[] = {{"record_key", "TEXT"},      {"images", "TEXT"},
                                          {"script_sha256", "TEXT"},   {"kestrin_version", "TEXT"},
-                                         {"station_version", "TEXT"}, {"serial", "TEXT"}};
+                                         {"station_version", "TEXT"}, {"serial", "TEXT"},
+                                         {"chain", "TEXT"},           {"chain_seq", "BIGINT"}};
 
 // Any number: the lock that makes one station at a time create the table in PostgreSQL.
 constexpr qint64 kCreateLock = 0x6b65737472696e;
@@ -52,7 +55,7 @@ QString create_statement(SqlDialect dialect, const QString& table, const QString
                    "started %3, ended %3, seconds %4, result TEXT, exit_status INTEGER, reason "
                    "TEXT, uploads TEXT, "
                    "answers TEXT, journal TEXT, record_key %5, images TEXT, script_sha256 TEXT, "
-                   "kestrin_version TEXT, station_version TEXT, serial TEXT%6)")
+                   "kestrin_version TEXT, station_version TEXT, serial TEXT, chain TEXT, chain_seq BIGINT%6)")
         .arg(table, types.id, types.time, types.real, types.key, extra_columns);
 }
 
@@ -85,7 +88,9 @@ QVariantList values_of(const FlashRecord& r, SqlDialect dialect)
             text(r.script_sha256),
             text(r.kestrin_version),
             text(r.station_version),
-            text(r.serial)};
+            text(r.serial),
+            r.chain,
+            r.chain_seq};
 }
 
 
@@ -111,7 +116,9 @@ FlashRecord record_of(const QSqlQuery& row)
                   .script_sha256 = text(16),
                   .kestrin_version = text(17),
                   .station_version = text(18),
-                  .serial = text(19)};
+                  .serial = text(19),
+                  .chain = text(20),
+                  .chain_seq = row.value(21).toLongLong()};
     if (!row.isNull(9))
         r.exit_status = row.value(9).toInt();
     return r;
@@ -153,6 +160,35 @@ SqlConnection::~SqlConnection()
     QSqlDatabase::removeDatabase(name_);
 }
 
+// A value as libpq's connection string takes it: in quotes, with its quotes and backslashes escaped.
+QString quoted_option(const std::string& value)
+{
+    QString text = QString::fromStdString(value);
+    text.replace("\\", "\\\\").replace("'", "\\'");
+    return "'" + text + "'";
+}
+
+QString connect_options(const DatabaseAddress& address)
+{
+    std::vector<std::pair<std::string, std::string>> options = {
+        {"connect_timeout", "2"},     {"application_name", "kestrin-station"}, {"keepalives_idle", "10"},
+        {"keepalives_interval", "5"}, {"keepalives_count", "3"},              {"tcp_user_timeout", "30000"},
+        {"options", "-c statement_timeout=5000 -c lock_timeout=5000"}};
+    for (const auto& [name, value] : address.parameters) {
+        const auto own = std::find_if(options.begin(), options.end(), [&](const auto& option) { return option.first == name; });
+        if (own != options.end())
+            own->second = value;
+        else
+            options.emplace_back(name, value);
+    }
+    if (const std::string sslmode = sslmode_of(address); !sslmode.empty() && address.parameter("sslmode").empty())
+        options.emplace_back("sslmode", sslmode);
+    QStringList text;
+    for (const auto& [name, value] : options)
+        text << QString::fromStdString(name) + "=" + quoted_option(value);
+    return text.join(';');
+}
+
 std::unique_ptr<SqlConnection> database_connection(const DatabaseAddress& address)
 {
     auto connection = std::make_unique<SqlConnection>("QPSQL");
@@ -163,14 +199,41 @@ std::unique_ptr<SqlConnection> database_connection(const DatabaseAddress& addres
     db.setDatabaseName(QString::fromStdString(address.database));
     if (qEnvironmentVariableIsSet("KESTRIN_RECORDS_PASSWORD"))
         db.setPassword(qEnvironmentVariable("KESTRIN_RECORDS_PASSWORD"));
-    db.setConnectOptions("connect_timeout=2;application_name=kestrin-station;keepalives_idle=10;"
-                         "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000;"
-                         "options='-c statement_timeout=5000 -c lock_timeout=5000'");
+    db.setConnectOptions(connect_options(address));
     return connection;
+}
+
+QString plain_database_reason(const QString& message, const DatabaseAddress& address)
+{
+    const QString host = QString::fromStdString(address.host);
+    const QString at = QString("%1:%2").arg(host).arg(address.port);
+    const QString authority = QString::fromStdString(address.parameter("sslrootcert"));
+    if (message.contains("certificate verify failed"))
+        return authority.isEmpty() ? "the server's certificate is not signed by an authority this computer trusts "
+                                     "(name the line's authority with sslrootcert)"
+                                   : "the server's certificate is not signed by " + authority;
+    if (message.contains("does not match host name") || message.contains("does not match the host"))
+        return "the server's certificate is not for " + host;
+    if (message.contains("server does not support SSL"))
+        return "the server at " + at + " offers no encrypted connection (TLS)";
+    if (message.contains("root certificate file"))
+        return "the certificate authority file " + authority + " cannot be read";
+    if (message.contains("Connection refused"))
+        return "the server at " + at + " refuses the connection (is it running?)";
+    if (message.contains("timeout expired"))
+        return "the server at " + at + " did not answer in time";
+    if (message.contains("password authentication failed"))
+        return "the database refuses the password of " + QString::fromStdString(address.user) +
+               " (KESTRIN_RECORDS_PASSWORD or ~/.pgpass)";
+    return message.trimmed();
 }
 
 std::unique_ptr<SqlConnection> sqlite_connection(const QString& path, QString& error)
 {
+    if (!make_private_file(path)) {
+        error = path + ": cannot be made";
+        return nullptr;
+    }
     auto connection = std::make_unique<SqlConnection>("QSQLITE");
     QSqlDatabase db = connection->db();
     db.setDatabaseName(path);
@@ -251,6 +314,7 @@ bool RecordTable::addLaterColumnsInPostgres(QSqlQuery& query)
     for (const LaterColumn& column : kLaterColumns)
         if (std::string_view(column.name) != "record_key") // PostgreSQL tables always had it
             missing << column.name;
+    const auto type_of = [](const QString& column) { return column == "chain_seq" ? "BIGINT" : "TEXT"; };
     query.prepare("SELECT column_name FROM information_schema.columns WHERE table_name = ? "
                   "AND table_schema = current_schema()");
     query.addBindValue(table_);
@@ -259,7 +323,7 @@ bool RecordTable::addLaterColumnsInPostgres(QSqlQuery& query)
     while (query.next())
         missing.removeAll(query.value(0).toString());
     for (const QString& column : missing)
-        if (!query.exec(QString("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS %2 TEXT").arg(table_, column)))
+        if (!query.exec(QString("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS %2 %3").arg(table_, column, type_of(column))))
             return false;
     return true;
 }
@@ -288,20 +352,43 @@ bool RecordTable::insert(const std::vector<FlashRecord>& records)
 
 std::optional<std::vector<FlashRecord>> RecordTable::select(const QString& condition, int limit)
 {
+    std::vector<FlashRecord> records;
+    if (!each([&records](const FlashRecord& r) { records.push_back(r); }, condition, "id", limit))
+        return std::nullopt;
+    return records;
+}
+
+bool RecordTable::each(const std::function<void(const FlashRecord&)>& take, const QString& condition,
+                       const QString& order, int limit)
+{
     QString statement = QString("SELECT id, %1 FROM %2").arg(kColumns, table_);
     if (!condition.isEmpty())
         statement += " WHERE " + condition;
-    statement += " ORDER BY id";
+    statement += " ORDER BY " + order;
     if (limit > 0)
         statement += QString(" LIMIT %1").arg(limit);
     QSqlQuery query(db_);
     query.setForwardOnly(true);
-    if (!query.exec(statement)) {
+    if (!query.exec(statement))
+        return fail(query.lastError().text());
+    while (query.next())
+        take(record_of(query));
+    return true;
+}
+
+std::optional<ChainLink> RecordTable::lastChain(const QString& station)
+{
+    QSqlQuery query(db_);
+    query.setForwardOnly(true);
+    query.prepare(QString("SELECT chain_seq, chain FROM %1 WHERE station = ? AND chain IS NOT NULL AND chain <> '' "
+                          "ORDER BY chain_seq DESC LIMIT 1")
+                      .arg(table_));
+    query.addBindValue(station);
+    if (!query.exec()) {
         fail(query.lastError().text());
         return std::nullopt;
     }
-    std::vector<FlashRecord> records;
-    while (query.next())
-        records.push_back(record_of(query));
-    return records;
+    if (!query.next())
+        return std::nullopt;
+    return ChainLink{query.value(0).toLongLong(), query.value(1).toString()};
 }

@@ -14,6 +14,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -43,11 +44,20 @@ private:
 
 // A connection to the database at `address`, set up but not opened: the password from
 // KESTRIN_RECORDS_PASSWORD when it is set (else libpq looks in ~/.pgpass), at most 2 s to
-// connect, at most 5 s for a statement and for a lock it waits on, and TCP keepalives so that a
-// server that vanished is noticed within about 30 s.
+// connect, at most 5 s for a statement and for a lock it waits on, TCP keepalives so that a
+// server that vanished is noticed within about 30 s, the address's own parameters (which may
+// change the first two), and its sslmode (verify-full away from this machine, see
+// database_url.h).
+QString connect_options(const DatabaseAddress& address);
 std::unique_ptr<SqlConnection> database_connection(const DatabaseAddress& address);
 
-// The SQLite file at `path`, opened, with a busy time-out so that two connections to it (the
+// Why a connection to `address` failed, in words a technician understands (a certificate signed
+// by another authority, or for another name; a server that offers no TLS; one that refuses or
+// does not answer), from libpq's own message; that message itself when it says nothing known.
+QString plain_database_reason(const QString& message, const DatabaseAddress& address);
+
+// The SQLite file at `path` (made readable by its owner only when it is missing), opened, with a
+// busy time-out so that two connections to it (the
 // station's and its sender's) wait for each other, and in write-ahead logging, so that a reader
 // (an export, the sender) never makes a writer wait; nothing and the message when it cannot be.
 std::unique_ptr<SqlConnection> sqlite_connection(const QString& path, QString& error);
@@ -76,6 +86,11 @@ public:
     // The records that match `condition` (an SQL condition on the columns; all when empty), in
     // the order of id, at most `limit` of them when it is above 0.
     std::optional<std::vector<FlashRecord>> select(const QString& condition = {}, int limit = 0);
+    // The same, one at a time, in the order of `order` (an SQL ORDER BY list).
+    bool each(const std::function<void(const FlashRecord&)>& take, const QString& condition, const QString& order,
+              int limit = 0);
+    // The last chained record of `station`; nothing without one or on a failure (error()).
+    std::optional<ChainLink> lastChain(const QString& station);
 
     QSqlDatabase& db() { return db_; }
     const QString& error() const { return error_; }

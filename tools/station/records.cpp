@@ -30,6 +30,11 @@ public:
             table_.fail(error);
         return figures;
     }
+    bool eachRecord(const std::function<void(const FlashRecord&)>& take) override
+    {
+        return table_.each(take, {}, "station, id");
+    }
+    std::optional<ChainLink> lastChain(const QString& station) override { return table_.lastChain(station); }
     QString error() const override { return table_.error(); }
 
     // Opens the connection when it is not, and makes the table; false and error() when either fails.
@@ -116,14 +121,15 @@ bool write_records_csv(const std::vector<FlashRecord>& records, QIODevice& out)
     bool written = out.write(csv_line({"id", "station", "unit", "port", "adapter", "started", "ended", "seconds",
                                        "result", "exit_status", "reason", "uploads", "answers", "journal",
                                        "images", "script_sha256", "kestrin_version", "station_version",
-                                       "serial"})) >= 0;
+                                       "serial", "chain", "chain_seq"})) >= 0;
     for (const FlashRecord& r : records)
         written = out.write(csv_line({QString::number(r.id), r.station, r.unit, r.port, r.adapter,
                                       iso_utc(r.started), iso_utc(r.ended), QString::number(r.seconds, 'f', 3),
                                       r.passed ? "pass" : "fail",
                                       r.exit_status ? QString::number(*r.exit_status) : QString(), r.reason,
                                       r.uploads, r.answers, r.journal, r.images, r.script_sha256,
-                                      r.kestrin_version, r.station_version, r.serial})) >= 0 &&
+                                      r.kestrin_version, r.station_version, r.serial, r.chain,
+                                      r.chain_seq > 0 ? QString::number(r.chain_seq) : QString()})) >= 0 &&
                   written;
     return written;
 }

@@ -12,7 +12,7 @@
 //     id INTEGER PRIMARY KEY, station TEXT, unit TEXT, port TEXT, adapter TEXT, started TEXT,
 //     ended TEXT, seconds REAL, result TEXT, exit_status INTEGER, reason TEXT, uploads TEXT,
 //     answers TEXT, journal TEXT, record_key TEXT (unique), images TEXT, script_sha256 TEXT,
-//     kestrin_version TEXT, station_version TEXT, serial TEXT
+//     kestrin_version TEXT, station_version TEXT, serial TEXT, chain TEXT, chain_seq INTEGER
 //
 // - postgresql://USER@HOST:PORT/DBNAME (QPSQL): the same table in that database, made when it is
 //   missing (see record_sql.h for its column types). With a spool, each record is first committed
@@ -41,6 +41,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,14 @@ struct FlashRecord {
     QString key{}; // record_key
     QString images{}, script_sha256{}, kestrin_version{}, station_version{};
     QString serial{}; // the unit's own serial number, scanned from its label; empty without one
+    QString chain{};  // record_chain.h: the SHA-256 that links it to its station's previous record
+    qint64 chain_seq = 0;
+};
+
+// Where a station's chain of records stands: its last record's number and chain.
+struct ChainLink {
+    qint64 seq = 0;
+    QString chain;
 };
 
 // A new record key: a random UUID, lower case, without braces.
@@ -65,7 +74,8 @@ QString new_record_key();
 // What waits for the database of a store that sends its records on.
 struct RecordsStatus {
     int waiting = 0;   // records that the database has not yet confirmed
-    QString problem{}; // why the latest attempt to send failed; empty when it did not
+    QString problem{}; // why the latest attempt to send failed, in plain words; empty when it did not
+    QString detail{};  // what the database's own library said of it, when that is more
 };
 
 // "records: all in the database", or "records: 3 waiting for the database" while any waits
@@ -80,6 +90,11 @@ public:
     virtual std::optional<std::vector<FlashRecord>> readAll() = 0;
     // The report's figures over `period`, computed by the database (report_figures.h).
     virtual std::optional<ReportFigures> reportFigures(const ReportPeriod& period) = 0;
+    // Every record, one at a time, station by station in the order of id; false on a failure.
+    virtual bool eachRecord(const std::function<void(const FlashRecord&)>& take) = 0;
+    // The last chained record of `station` that this store keeps (a spooled store: in its spool);
+    // nothing when there is none, or on a failure (then error() says why).
+    virtual std::optional<ChainLink> lastChain(const QString& station) = 0;
     virtual QString error() const = 0;
     // For a store that sends its records on to a database: what waits; nothing for the others.
     virtual std::optional<RecordsStatus> status() const { return std::nullopt; }

@@ -1,5 +1,7 @@
 #include "tools/station/report_page.h"
 
+#include "tools/station/counted.h"
+
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -39,12 +41,6 @@ const QString kLineColour = "#1d2433";
 QString percent(int part, int whole)
 {
     return whole == 0 ? QString("–") : QString::number(100.0 * part / whole, 'f', 1) + " %";
-}
-
-// "1 failed run", "3 failed runs".
-QString counted(int count, const QString& one, const QString& many)
-{
-    return QString::number(count) + " " + (count == 1 ? one : many);
 }
 
 QString local_time(const QDateTime& time)

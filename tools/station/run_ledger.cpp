@@ -1,12 +1,15 @@
 #include "tools/station/run_ledger.h"
 
 #include "tools/station/journal_file.h"
+#include "tools/station/record_chain.h"
 #include "tools/station/record_sql.h"
 
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <map>
 
 namespace {
 
@@ -151,6 +154,7 @@ std::optional<int> record_leftover_runs(RunLedger& ledger, RecordStore& store, c
         error = ledger.error();
         return std::nullopt;
     }
+    std::map<QString, RecordChain> chains;
     for (LedgerEntry& entry : *entries) {
         RunJournal journal(upload_word.toStdString(), {});
         journal.take(read_journal_file(entry.journal_file, kJournalFileLimit));
@@ -164,10 +168,16 @@ std::optional<int> record_leftover_runs(RunLedger& ledger, RecordStore& store, c
         }
         take_journal_facts(entry.record, journal);
         entry.record.station_version = station_version;
-        if (!store.write(entry.record) || !ledger.strikeOff(entry.record.key)) {
+        auto chain = chains.find(entry.record.station);
+        if (chain == chains.end())
+            chain = chains.emplace(entry.record.station, RecordChain(entry.record.station, store.lastChain(entry.record.station)))
+                        .first;
+        const FlashRecord record = chain->second.linked(entry.record);
+        if (!store.write(record) || !ledger.strikeOff(record.key)) {
             error = store.error().isEmpty() ? ledger.error() : store.error();
             return std::nullopt;
         }
+        chain->second.kept(record);
     }
     return static_cast<int>(entries->size());
 }

@@ -1,13 +1,16 @@
 #include "tools/station/station.h"
 
 #include "serial/port_map.h"
+#include "tools/station/database_url.h"
 #include "tools/station/hands_free.h"
+#include "tools/station/private_files.h"
 
 #include <QFile>
 #include <QTemporaryFile>
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 #include <numeric>
 
 QString totals_text(const StationTotals& totals)
@@ -20,7 +23,8 @@ QString totals_text(const StationTotals& totals)
 
 Station::Station(StationSettings settings, StationParts parts, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), records_(std::move(parts.records)),
-      ledger_(std::move(parts.ledger)), lock_(std::move(parts.lock))
+      ledger_(std::move(parts.ledger)), lock_(std::move(parts.lock)),
+      chain_(QString::fromStdString(settings_.name), records_->lastChain(QString::fromStdString(settings_.name)))
 {
     setup_.program = std::move(parts.program);
     setup_.folder = QString::fromStdString(settings_.folder);
@@ -269,12 +273,13 @@ FlashRecord Station::recordOf(const UnitRun& run) const
 // station's next start.
 void Station::keepRecord(UnitRun& run)
 {
-    const FlashRecord record = recordOf(run);
+    const FlashRecord record = chain_.linked(recordOf(run));
     QString not_kept = run.notKept();
     if (!records_->write(record)) {
         not_kept = "the record: " + records_->error();
         ledger_->keepEnded(record);
     } else {
+        chain_.kept(record);
         ledger_->strikeOff(record.key); // a record kept twice is left out by its key
     }
     if (not_kept.isEmpty())
@@ -342,7 +347,7 @@ bool runs_folder_writable(const QString& folder, QString& error)
 {
     const QString runs = QDir(folder).filePath("runs");
     QTemporaryFile probe(runs + "/.kestrin-station-XXXXXX");
-    if (QDir().mkpath(runs) && probe.open() && probe.write("x", 1) == 1 && probe.flush())
+    if (make_private_folders(runs) && probe.open() && probe.write("x", 1) == 1 && probe.flush())
         return true;
     error = runs + ": journals cannot be written there" +
             (probe.errorString().isEmpty() ? QString() : " (" + probe.errorString() + ")");
@@ -350,6 +355,22 @@ bool runs_folder_writable(const QString& folder, QString& error)
 }
 
 } // namespace
+
+std::vector<QString> station_warnings(const StationSettings& settings)
+{
+    std::vector<QString> warnings;
+    if (names_database(settings.records)) {
+        const auto address = std::get<DatabaseAddress>(parse_database_url(settings.records));
+        if (sslmode_of(address) == "disable" && !on_this_machine(address.host))
+            warnings.push_back("records: the connection to " + QString::fromStdString(address.host) +
+                               " is not encrypted");
+    }
+    for (const std::string& path : {names_database(settings.records) ? settings.spool : settings.records,
+                                    settings.ledger, (std::filesystem::path(settings.folder) / "runs").string()})
+        if (const auto warning = readable_by_others(QString::fromStdString(path)))
+            warnings.push_back("records: " + *warning);
+    return warnings;
+}
 
 std::optional<int> record_runs_left_running(const StationSettings& settings, RecordStore& records, QString& error)
 {
@@ -394,7 +415,9 @@ std::unique_ptr<Station> make_station(const std::string& path, QString& error)
         return nullptr;
     }
     parts.program = find_kestrin_program();
+    const std::vector<QString> warnings = station_warnings(settings);
     auto station = std::make_unique<Station>(std::move(*read.settings), std::move(parts));
     station->setRecoveredRuns(*recovered);
+    station->setWarnings(warnings);
     return station;
 }

@@ -10,7 +10,8 @@
 // Every started unit ends as exactly one record. Before its process starts, the unit is entered
 // in the station's ledger (run_ledger.h) with the key of its record; when it ends, its record is
 // written to the record store, committed before the next event is handled, and the unit struck
-// off the ledger. A run whose journal file or record could not be kept says why in notKept(), and
+// off the ledger. Each record is linked into the station's hash chain (record_chain.h) as it is
+// made. A run whose journal file or record could not be kept says why in notKept(), and
 // stays in the ledger with what it ended as, so that the next start of the station records it.
 //
 // stop(reason) un-queues the waiting units and stops the running ones; each fails with `reason`
@@ -28,6 +29,7 @@
 // (often, while images stream: viewers coalesce), idle() when the last run of a batch has ended.
 
 #include "tools/station/fixture_presence.h"
+#include "tools/station/record_chain.h"
 #include "tools/station/records.h"
 #include "tools/station/run_ledger.h"
 #include "tools/station/station_file.h"
@@ -129,6 +131,10 @@ public:
     // Runs of a station that had ended while they ran, recorded when this one was made.
     int recoveredRuns() const { return recovered_runs_; }
     void setRecoveredRuns(int count) { recovered_runs_ = count; }
+    // What the operator should know as the station starts (records sent in clear over the
+    // network, files of the station that other users can read), each said once.
+    const std::vector<QString>& warnings() const { return warnings_; }
+    void setWarnings(std::vector<QString> warnings) { warnings_ = std::move(warnings); }
 
     // For tests: the pause between a stop request and the kill.
     void setGraceMs(int ms) { setup_.grace_ms = ms; }
@@ -155,6 +161,7 @@ private:
     std::unique_ptr<RecordStore> records_;
     std::unique_ptr<RunLedger> ledger_;
     std::unique_ptr<StationLock> lock_;
+    RecordChain chain_;
     UnitRunSetup setup_;
     std::vector<std::unique_ptr<UnitRun>> runs_;
     std::vector<int> waiting_;       // rows in the order they start
@@ -163,12 +170,17 @@ private:
     QString keep_error_;
     int keep_failures_ = 0;
     int recovered_runs_ = 0;
+    std::vector<QString> warnings_;
     bool launch_due_ = false;
     HandsFreeLine* hands_free_ = nullptr; // a child: with start=when_present
     std::vector<QString> serials_;        // by row: the serial of its next run
     std::vector<ShiftRun> shift_;
     QDateTime shift_started_ = QDateTime::currentDateTimeUtc();
 };
+
+// What the operator should know as the station of `settings` starts: records that go over the
+// network in clear, and files of the station that others can read.
+std::vector<QString> station_warnings(const StationSettings& settings);
 
 // The station of a station file, or nothing and the message that names what is wrong. It holds
 // the station file's lock, its records and its ledger can be written, its runs/ folder can be

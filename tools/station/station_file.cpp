@@ -255,8 +255,13 @@ StationFileResult read_station_file(const std::string& path)
     };
     s.ledger = beside(".station.sqlite");
     s.lock = beside(".lock");
-    if (names_database(s.records))
+    if (names_database(s.records)) {
         s.spool = beside(".spool.sqlite");
+        // The certificate and key files it names are in the station folder unless absolute.
+        const auto address = std::get<DatabaseAddress>(parse_database_url(s.records));
+        if (const DatabaseAddress resolved = with_files_in(address, s.folder); resolved != address)
+            s.records = database_url_text(resolved);
+    }
     else
         s.records = (fs::path(s.folder) / s.records).string();
     if (const auto failure = take_configuration(s))

@@ -18,7 +18,7 @@ StationLock::~StationLock()
 std::unique_ptr<StationLock> StationLock::take(const QString& path, QString& error)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         error = path + ": " + QString::fromLocal8Bit(std::strerror(errno));
         return nullptr;

@@ -15,13 +15,35 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+namespace {
+
+// A label whose one line of text gives way in its middle when the status bar is too narrow for it,
+// so that both what a warning is about and what to do stay in sight; the tooltip holds it whole.
+class ElidedLabel : public QLabel {
+public:
+    QSize minimumSizeHint() const override { return {fontMetrics().averageCharWidth() * 12, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()));
+    }
+};
+
+} // namespace
+
 StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     : QMainWindow(parent), make_station_(std::move(make_station)), model_(new UnitTableModel(this)),
       table_(new QTableView), totals_(new QLabel), records_(new QLabel), keep_(new QLabel), rate_(new QLabel),
+      warnings_(new ElidedLabel),
       scan_(new QLineEdit), scan_message_(new QLabel)
 {
     setWindowTitle("Kestrin station");
@@ -50,8 +72,10 @@ StationWindow::StationWindow(StationMaker make_station, QWidget* parent)
     layout->addWidget(buildButtons());
     layout->addWidget(table_);
     setCentralWidget(central);
-    statusBar()->addWidget(totals_, 1);
+    statusBar()->addWidget(totals_);
+    statusBar()->addWidget(warnings_, 1);
     statusBar()->addPermanentWidget(rate_);
+    warnings_->setStyleSheet("color: #8a4b00; font-weight: bold");
     statusBar()->addPermanentWidget(keep_);
     statusBar()->addPermanentWidget(records_);
     keep_->setStyleSheet("color: #b00000; font-weight: bold");
@@ -173,6 +197,12 @@ void StationWindow::setStation(std::unique_ptr<Station> station)
         connect(station_.get(), &Station::idle, this, &StationWindow::quitWhenIdle, Qt::QueuedConnection);
         connect(&station_->records(), &RecordStore::statusChanged, this, &StationWindow::updateRecords);
     }
+    const QStringList warnings = station_ ? QStringList(station_->warnings().begin(), station_->warnings().end())
+                                          : QStringList();
+    warnings_->setText(warnings.isEmpty()     ? QString()
+                       : warnings.size() == 1 ? warnings.front()
+                                              : warnings.front() + QString(" (and %1 more)").arg(warnings.size() - 1));
+    warnings_->setToolTip(warnings.join("\n"));
     updateTotals();
     updateRecords();
     updateButtons();
@@ -257,7 +287,9 @@ void StationWindow::updateRecords()
 {
     const std::optional<RecordsStatus> status = station_ ? station_->records().status() : std::nullopt;
     records_->setText(status ? records_status_text(*status) : QString());
-    records_->setToolTip(status ? status->problem : QString());
+    records_->setToolTip(!status ? QString()
+                         : status->detail.isEmpty() ? status->problem
+                                                    : status->problem + "\n" + status->detail);
 }
 
 void StationWindow::updateButtons()

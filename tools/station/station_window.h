@@ -63,6 +63,7 @@ public:
     void takeScannedSerial(const QString& text);
     QString scanMessage() const { return scan_message_->text(); }
     QString rateText() const { return rate_->text(); }
+    QString warningText() const { return warnings_->text(); }
     // Stops the units with `reason` and ends the program with status 1 once all are recorded.
     void stopAndQuit(const std::string& reason);
     QString keepText() const { return keep_->text(); }
@@ -89,6 +90,7 @@ private:
     QLabel* records_;
     QLabel* keep_;
     QLabel* rate_;
+    QLabel* warnings_;
     QLineEdit* scan_;
     QLabel* scan_message_;
     bool quitting_ = false;

@@ -14,11 +14,13 @@
 
 namespace {
 
+// The station's environment without what is the station's alone: every other port, and the
+// records database's secrets (KESTRIN_RECORDS_PASSWORD, and libpq's PG* variables).
 QProcessEnvironment unit_environment(int com_number, const std::string& device)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString& name : environment.keys())
-        if (name.startsWith("KESTRIN_COM"))
+        if (name.startsWith("KESTRIN_COM") || name == "KESTRIN_RECORDS_PASSWORD" || name.startsWith("PG"))
             environment.remove(name);
     environment.insert("KESTRIN_UNATTENDED", "1");
     environment.insert("QT_QPA_PLATFORM", "offscreen");

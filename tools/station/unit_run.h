@@ -5,7 +5,8 @@
 // start() runs `kestrin` in the station folder with KESTRIN_UNATTENDED=1,
 // QT_QPA_PLATFORM=offscreen and KESTRIN_COM<n>=DEVICE, n being the configuration's COM number;
 // every other KESTRIN_COM* of the station's own environment is removed, so the process sees
-// exactly one port. A device that does not exist fails the run at once, without a process.
+// exactly one port, and so are the records database's secrets (KESTRIN_RECORDS_PASSWORD and every
+// PG* variable of libpq). A device that does not exist fails the run at once, without a process.
 //
 //   Idle --queue()--> Waiting --start()--> Running <--> Uploading --> Passed | Failed
 //                                                        (clearResult(): back to Idle)
@@ -90,6 +91,8 @@ public:
     const RunJournal& runJournal() const { return journal_; }
     const QString& recordKey() const { return record_key_; }
     const QString& serial() const { return serial_; }
+    // The process's id while it runs; 0 otherwise.
+    qint64 processId() const { return process_.processId(); }
     const QString& journalPath() const { return journal_file_.path(); }
     // Why the run's journal file or record could not be kept; empty while they were.
     const QString& notKept() const { return not_kept_; }
