@@ -8,6 +8,10 @@
 //                   meanwhile is delivered at once (app/stop_signals.h), so a run that is told to
 //                   stop does not first sleep out a pause of seconds.
 //   poll_round()    one round of a wait loop: pump, then sleep 1 ms.
+//   pump_events_until(done, ms)  process events as they come, asleep in between, until done()
+//                   holds or ms milliseconds have passed (serial/event_wait.h): a wait for what
+//                   an event announces, without the wake-ups of 1 ms rounds.
+//   pump_events_for(ms)  the same for ms milliseconds: a wait whose end is known ahead.
 //
 // The order of the two is part of the timing that the unit sees, so each operation states it.
 // keep_sleeps_precise(), called once at start before any thread exists, keeps the sleeps of every
@@ -15,6 +19,7 @@
 // by default, which would stretch each 1 ms pause by 5 %.
 
 #include "app/stop_signals.h"
+#include "serial/event_wait.h"
 
 #include <QCoreApplication>
 
@@ -60,6 +65,11 @@ inline void sleep_ms(int ms)
         if (ppoll(&wake, 1, &timeout, nullptr) > 0)
             StopSignals::deliverPending();
     }
+}
+
+inline void pump_events_for(int ms)
+{
+    pump_events_until([] { return false; }, ms);
 }
 
 inline void poll_round()

@@ -13,10 +13,69 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
+#include <optional>
+
 namespace {
 
-constexpr int kDrainRounds = 15000;
+constexpr int kDrainLimitMs = 15000;
 constexpr int kCtsRounds = 5000;
+
+// The longest wait for the transmit thread to hand the queue to the device before the drain's
+// time limit is looked at again.
+constexpr int kHandOverWaitMs = 100;
+
+// How long `bytes` take on the line with the port's settings (a start bit, the data bits, the
+// parity bit, the stop bits), in whole milliseconds rounded down: no longer than they take on a
+// line that runs at its setting.
+int line_ms(const TApdComPort& port, uint16_t bytes)
+{
+    const int bits = 1 + port.DataBits() + (port.Parity() == pNone ? 0 : 1) + std::max<int>(1, port.StopBits());
+    return port.Baud() > 0 ? static_cast<int>(int64_t{bytes} * bits * 1000 / port.Baud()) : 0;
+}
+
+// Watches a block drain from the device's queue, to sleep through most of it: each wait is half
+// of what the bytes still queued take at the rate the queue has drained so far, and never longer
+// than they take at the port's setting. The waits shrink as the end nears, and pass it neither
+// when the line runs faster than its setting (a pseudo-terminal, a test's device) nor when the
+// rate read so far is off by up to half.
+class DrainPace {
+public:
+    // Milliseconds to sleep now that `used` bytes are queued; 0: look again in 1 ms.
+    int waitMs(uint16_t used, int setting_ms)
+    {
+        if (!first_) {
+            first_ = used;
+            since_.start();
+            return 0;
+        }
+        const double elapsed_ms = static_cast<double>(since_.nsecsElapsed()) / 1e6;
+        if (used >= *first_ || elapsed_ms <= 0)
+            return 0;
+        const double remaining_ms = used * elapsed_ms / (*first_ - used);
+        return std::min(setting_ms - 1, static_cast<int>(remaining_ms / 2));
+    }
+
+private:
+    std::optional<uint16_t> first_;
+    QElapsedTimer since_;
+};
+
+// One wait of a block that drains, serving the window's events meanwhile. The block leaves in
+// two steps: the transmit thread hands it to the device, and says so with an event; then the
+// device sends what it holds (a pseudo-terminal holds nothing), and the wait sleeps through most
+// of that, then goes on in 1 ms rounds, so that the next block follows this one at once.
+void wait_while_the_block_leaves(TApdComPort& port, uint16_t used, DrainPace& pace)
+{
+    if (port.GetOutBuffUnwritten() > 0) {
+        pump_events_until([&port] { return port.GetOutBuffUnwritten() == 0; }, kHandOverWaitMs);
+        return;
+    }
+    if (const int ms = pace.waitMs(used, line_ms(port, used)); ms >= 2)
+        pump_events_for(ms);
+    else
+        poll_round();
+}
 
 } // namespace
 
@@ -74,11 +133,14 @@ void TKestrinForm::SendBlockOnSerialPort(int32_t n, const char* bytes)
         cancel(EPutBlockFail().what());
         return true;
     };
-    for (int rounds = 0; ApdComPort1->GetOutBuffUsed() != 0;) {
+    QElapsedTimer draining;
+    draining.start();
+    DrainPace pace;
+    for (uint16_t used; (used = ApdComPort1->GetOutBuffUsed()) != 0;) {
         if (write_refused())
             return;
-        poll_round();
-        if (++rounds >= kDrainRounds) {
+        wait_while_the_block_leaves(*ApdComPort1, used, pace);
+        if (draining.elapsed() >= kDrainLimitMs) {
             cancel("Error! Output Buffer never empties. Check RS232 connection. Cancel upload.");
             return;
         }

@@ -1,5 +1,7 @@
 #include "serial/com_port.h"
 
+#include "serial/event_wait.h"
+
 #include "serial/port_map.h"
 
 #include <QCoreApplication>
@@ -27,6 +29,11 @@ constexpr size_t kWriteChunk = 1024;
 constexpr auto kFlushConfirmWait = 5000ms;
 
 const QEvent::Type kTriggerEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+// Posted when the transmit thread has handed its whole queue to the device: it only wakes the
+// user-interface thread, which may be waiting for more events until the queue has gone.
+const QEvent::Type kHandedOverEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+// Posted when bytes arrive while a string wait serves the window's events: it wakes that wait.
+const QEvent::Type kDataWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kLostEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // A notification handed to the user-interface thread, or the news that the device went away.
@@ -124,6 +131,8 @@ struct TApdComPort::State {
     uint64_t tail = 0;           // bytes consumed
     uint64_t notified_head = 0;  // head when the last notification started
     int busy = 0;                // string waits running; one may run inside another's event pumping
+    int serving_events = 0;      // string waits asleep in the user-interface thread's event loop
+    bool data_wake_posted = false;
     bool paused = false;         // reading from the device is held back
     size_t pause_above = kRingSize;
     size_t resume_below = kRingSize;
@@ -275,8 +284,38 @@ struct TApdComPort::State {
             if (got.count > 0) {
                 head += got.count;
                 rx_changed.notify_all();
+                wake_waits_serving_events();
             }
         }
+    }
+
+    // Serves the window's events on the user-interface thread, asleep in between, until bytes
+    // wait, the port stops or goes, or the string wait's last tick has passed; the reader posts
+    // an event when bytes arrive meanwhile (rx_mutex held on entry and on return).
+    void serve_events_until_data(std::unique_lock<std::mutex>& lk, int64_t expiry)
+    {
+        ++serving_events;
+        lk.unlock();
+        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+        const auto ms_left = static_cast<int>((expiry + 1) * TApdComPort::kTickMs - now.count());
+        QCoreApplication::processEvents(); // at least one round of events, as every wait serves them
+        pump_events_until(
+            [this] {
+                std::lock_guard guard(rx_mutex);
+                return tail < head || stopping || !usable() || QCoreApplication::closingDown();
+            },
+            ms_left);
+        lk.lock();
+        --serving_events;
+    }
+
+    void wake_waits_serving_events()
+    {
+        if (serving_events == 0 || data_wake_posted)
+            return;
+        data_wake_posted = true;
+        QCoreApplication::postEvent(&port, new QEvent(kDataWakeEvent));
     }
 
     // One data-available notification: the data listeners here, then OnTriggerAvail
@@ -412,6 +451,8 @@ struct TApdComPort::State {
                 continue;
             }
             tx_queue.erase(tx_queue.begin(), tx_queue.begin() + static_cast<std::ptrdiff_t>(put.count));
+            if (tx_queue.empty())
+                QCoreApplication::postEvent(&port, new QEvent(kHandedOverEvent));
         }
     }
 
@@ -633,6 +674,14 @@ uint16_t TApdComPort::GetOutBuffUsed()
     return static_cast<uint16_t>(std::min<size_t>(s_->used_locked(), UINT16_MAX));
 }
 
+uint16_t TApdComPort::GetOutBuffUnwritten()
+{
+    if (!s_->usable())
+        return 0;
+    std::lock_guard lk(s_->tx_mutex);
+    return static_cast<uint16_t>(std::min<size_t>(s_->tx_queue.size(), UINT16_MAX));
+}
+
 uint16_t TApdComPort::GetOutBuffFree()
 {
     if (!s_->usable())
@@ -749,14 +798,14 @@ bool TApdComPort::WaitForString(std::string_view s, int32_t ticks, bool yield, b
         if (matcher.found() || expired())
             break;
         if (yield) {
-            lk.unlock();
-            QCoreApplication::processEvents();
-            lk.lock();
+            st.serve_events_until_data(lk, expiry);
+            if (!st.usable() || QCoreApplication::closingDown())
+                break;
+            continue;
         }
         if (!st.usable() || QCoreApplication::closingDown())
             break;
-        st.rx_changed.wait_for(lk, yield ? 1ms : std::chrono::milliseconds(kTickMs),
-                               [&] { return st.tail < st.head || st.stopping; });
+        st.rx_changed.wait_for(lk, std::chrono::milliseconds(kTickMs), [&] { return st.tail < st.head || st.stopping; });
     }
     return matcher.found() && !expired();
 }
@@ -786,6 +835,13 @@ bool TApdComPort::event(QEvent* e)
 {
     if (e->type() == kTriggerEvent) {
         s_->deliver_to_ui(static_cast<PortEvent*>(e)->id);
+        return true;
+    }
+    if (e->type() == kHandedOverEvent)
+        return true;
+    if (e->type() == kDataWakeEvent) {
+        std::lock_guard lk(s_->rx_mutex);
+        s_->data_wake_posted = false;
         return true;
     }
     if (e->type() == kLostEvent) {

@@ -16,7 +16,9 @@
 //    listener took. So every listener sees every byte, and bytes taken by one
 //    listener only are consumed all the same.
 //  - the transmit thread writes the transmit queue to the device, which sends
-//    as RTS/CTS flow control allows.
+//    as RTS/CTS flow control allows. Each time it has handed the whole queue
+//    to the device it posts an event to the port, so that the user-interface
+//    thread, waiting for more events until the queue has gone, wakes then.
 //
 // Receive flow control: with hwfUseRTS the dispatcher stops reading from the
 // device once more than BufferFull bytes wait in the ring and goes on once
@@ -129,6 +131,7 @@ public:
     bool GetDCD();                // false when closed
     bool GetRI();                 // false when closed
     uint16_t GetOutBuffUsed();    // queued here but not written + still queued in the device; 0 when closed
+    uint16_t GetOutBuffUnwritten(); // queued here but not yet handed to the device; 0 when closed
     uint16_t GetOutBuffFree();    // OutSize - used; OutSize when closed
     uint16_t InBuffUsed() const;  // received bytes waiting; 0 when closed
 
